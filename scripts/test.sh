@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what the tests need (Debian packages, as root), then builds and
+# runs every test twice: a normal build with warnings as errors, and an
+# AddressSanitizer + UndefinedBehaviorSanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+need=()
+for pkg in cmake g++ make libgtest-dev libbenchmark-dev zlib1g-dev poppler-utils qpdf python3; do
+  dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  echo "installing: ${need[*]}"
+  if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+status=0
+
+echo "== normal build"
+cmake -S . -B build-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZYK_WERROR=ON -DZYK_BENCH=ON >/dev/null
+cmake --build build-ci -j"$jobs"
+(cd build-ci && ctest --output-on-failure -j"$jobs") || status=1
+
+echo "== sanitizer build (address, undefined)"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZYK_WERROR=ON -DZYK_SANITIZE=ON >/dev/null
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ZYK_SANITIZED=1 ctest --output-on-failure -j"$jobs") || status=1
+
+exit $status

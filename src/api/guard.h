@@ -1,0 +1,26 @@
+// Runs the body of an export and turns any escaping exception into the
+// export's failure result with a matching error text.
+#pragma once
+
+#include <exception>
+#include <new>
+
+#include "base/base.h"
+
+namespace zyk {
+
+template <class R, class F>
+R run_guarded(R failure, F &&body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc &) {
+    set_error("out of memory");
+  } catch (const std::exception &e) {
+    set_error("internal error: %s", e.what());
+  } catch (...) {
+    set_error("internal error");
+  }
+  return failure;
+}
+
+}  // namespace zyk
