@@ -1,0 +1,190 @@
+// Scanning primitives: keyword and name matching, dictionary measuring,
+// integers and stream lengths.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "pdf/pdf.h"
+
+using namespace zyk;
+
+namespace {
+const byte *B(const std::string &s) { return reinterpret_cast<const byte *>(s.data()); }
+int L(const std::string &s) { return static_cast<int>(s.size()); }
+}  // namespace
+
+TEST(Scan, FindKeywordNeedsWholeWords) {
+  struct Case {
+    std::string text, kw;
+    int start, want;
+  } cases[] = {
+      {"abc startxref", "startxref", 0, 4},   // keyword ends the text
+      {"mystartxref", "startxref", 0, -1},    // glued to a word
+      {"x endobj\n", "endobj", 0, 2},
+      {">>endobj", "endobj", 0, 2},           // punctuation before is fine
+      {"xendobj endobjx endobj", "endobj", 0, 16},
+      {"endobj endobj", "endobj", 1, 7},      // search starts at `start`
+      {"endobj", "endobj", -5, 0},            // negative start counts as 0
+      {"obj", "endobj", 0, -1},
+  };
+  for (const Case &c : cases) EXPECT_EQ(find_kw(B(c.text), L(c.text), c.start, c.kw.c_str()), c.want) << c.text;
+}
+
+TEST(Scan, FindNameStopsAtNameCharacters) {
+  struct Case {
+    std::string text, name;
+    int want;
+  } cases[] = {
+      {"/Root 1 0 R", "Root", 0},
+      {"/RootX /Root_1", "Root", -1},
+      {"/Root.x", "Root", 0},
+      {"/NN 1 /First 17 /N 3", "N", 16},
+      {"/Type/Page", "Type", 0},
+      {"/Type1 /Type_A /Type-2 /Type+3", "Type", -1},
+      {"/Length1 10 /Length 5", "Length", 12},
+      {"(a /Root in a string)", "Root", 3},   // strings are not known to this search
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(find_name(B(c.text), L(c.text), 0, L(c.text), c.name.c_str()), c.want) << c.text;
+  // A window that ends right after the name counts as the name's end.
+  std::string t = "/RootX";
+  EXPECT_EQ(find_name(B(t), L(t), 0, 5, "Root"), 0);
+}
+
+TEST(Scan, DictTextAtMeasuresNestingAndStrings) {
+  struct Case {
+    std::string text;
+    std::string want;  // "" = null
+  } cases[] = {
+      {"<</A (x)>> tail", "<</A (x)>>"},
+      {"<</A <</B 1>> >>x", "<</A <</B 1>> >>"},
+      {"<</A (a\\)b)>>", "<</A (a\\)b)>>"},     // escaped parenthesis does not close
+      {"<</A (>>)>>", "<</A (>>)>>"},           // >> inside a string is not the end
+      {"<</A (x(y)z)/B 2>>", "<</A (x(y)z)/B 2>>"},
+      {"<</A 1", ""},
+      {"< /A 1>>", ""},
+      {"<</A <b0>>>", "<</A <b0>>"},            // hex string: single '>' then >> closes
+  };
+  for (const Case &c : cases) {
+    char *got = dict_text_at(B(c.text), L(c.text), 0);
+    if (c.want.empty()) {
+      EXPECT_EQ(got, nullptr) << c.text;
+    } else {
+      ASSERT_NE(got, nullptr) << c.text;
+      EXPECT_EQ(std::string(got), c.want);
+    }
+    std::free(got);
+  }
+}
+
+TEST(Scan, FindNameTopSkipsNestedDictionariesStringsAndComments) {
+  struct Case {
+    std::string text;
+    int want;
+  } cases[] = {
+      {"<</Resources <</Type /Font>> /Type /Page>>", 29},
+      {"<</A (/Type)>>", -1},
+      {"<</A 1 % /Type\n>>", -1},
+      {"<</A 1 % c\n/Type /X>>", 11},
+      {"<</A <2F54797065> /Type /X>>", 18},      // hex string skipped
+      {"<</A (open /Type", -1},                   // string open at the end
+      {"<</Type", 2},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(find_name_top(B(c.text), L(c.text), 0, L(c.text), "Type"), c.want) << c.text;
+}
+
+TEST(Scan, ObjTypeClassifiesPagesAndPageNodes) {
+  struct Case {
+    std::string text;
+    int want;
+  } cases[] = {
+      {"<</Type/Page>>", 1},
+      {"<</Type /Page>>", 1},
+      {"<</Type\n/Page/Parent 2 0 R>>", 1},
+      {"<</Type /Pages /Kids []>>", 2},
+      {"<</Type /PageLabel>>", 0},
+      {"<</Type /Pagesx>>", 0},
+      {"<</Resources <</Type /Page>> >>", 0},     // nested /Type does not count
+      {"<</Type 5 /Type /Page>>", 1},             // a non-name value moves on
+      {"<</Type /Catalog>>", 0},
+  };
+  for (const Case &c : cases) EXPECT_EQ(obj_type(B(c.text), 0, L(c.text)), c.want) << c.text;
+}
+
+TEST(Scan, DictStreamKeyword) {
+  struct Case {
+    std::string text;
+    int want;
+  } cases[] = {
+      {"<</Length 3>>\r\nstream\r\nabc", 15},
+      {"<</Length 3>> endobj", -1},
+      {"<</A <</B 1>> >>stream\n", 16},
+      {"<</A (>> stream)>> stream\n", 19},
+      {"<</A (unclosed", -1},
+      {"<</A 1>>streamx", -1},
+  };
+  for (const Case &c : cases) EXPECT_EQ(dict_stream_kw(B(c.text), L(c.text), 0), c.want) << c.text;
+}
+
+TEST(Scan, IntegersWithAndWithoutAdvance) {
+  struct Case {
+    std::string text;
+    int want, pos_after;
+  } ints[] = {
+      {"  -42 0 R", -42, 5},
+      {" +5", -1, 0},          // '+' is not accepted; position stays
+      {"612.5", 612, 3},
+      {"-", -1, 0},
+      {"   ", -1, 0},
+      {"4294967297", 1, 10},   // wraps in 32 bits
+  };
+  for (const Case &c : ints) {
+    int pos = 0;
+    EXPECT_EQ(parse_int_at(B(c.text), L(c.text), &pos), c.want) << c.text;
+    EXPECT_EQ(pos, c.pos_after) << c.text;
+  }
+  std::string pairs = "12 0 13 45";
+  int pos = 0;
+  for (int want : {12, 0, 13, 45}) EXPECT_EQ(read_int_adv(B(pairs), L(pairs), &pos), want);
+  EXPECT_EQ(read_int_adv(B(pairs), L(pairs), &pos), -1);
+  struct Adv {
+    std::string text;
+    int want, pos_after;
+  } adv[] = {
+      {"x7", -1, 1},      // moves one byte past the offending byte
+      {"R7", -1, 0},      // ...except at 'R'
+      {"+9 ", 9, 2},
+      {" -", -1, 2},      // a sign as the last byte
+      {"  ", -1, 2},
+      {"123", 123, 3},    // digits up to the end
+  };
+  for (const Adv &c : adv) {
+    int p = 0;
+    EXPECT_EQ(read_int_adv(B(c.text), L(c.text), &p), c.want) << c.text;
+    EXPECT_EQ(p, c.pos_after) << c.text;
+  }
+}
+
+TEST(Scan, ParseLengthForms) {
+  struct Case {
+    std::string text;
+    int direct, ref;
+  } cases[] = {
+      {"<</Length 120>>", 120, -1},
+      {"<</Length 8 0 R>>", -1, 8},
+      {"<</Length [5 7]>>", 7, -1},
+      {"<</Length/Foo /Length 9>>", 9, -1},
+      {"<</Length -3 /Length 4>>", 4, -1},
+      {"<</Length 8 0 Rx>>", 8, -1},       // R glued to a word is no reference
+      {"<</Length1 5 /Filter /F>>", -1, -1},
+      {"<</Length [x] /Length 6>>", 6, -1},
+  };
+  for (const Case &c : cases) {
+    int d = 0, r = 0;
+    parse_length(B(c.text), L(c.text), 0, L(c.text), &d, &r);
+    EXPECT_EQ(d, c.direct) << c.text;
+    EXPECT_EQ(r, c.ref) << c.text;
+  }
+}
