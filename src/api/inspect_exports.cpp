@@ -1,0 +1,28 @@
+// The inspection exports: the declared PDF/A part.
+// Exceptions (only std::bad_alloc is expected) are caught here and become
+// the failure result, so none crosses the C boundary.
+#include "api/guard.h"
+#include "base/base.h"
+#include "inspect/inspect.h"
+#include "pdf/pdf.h"
+#include "zyk_out_pdfa.h"
+
+extern "C" {
+
+// The error text is cleared only when a part is identified: a file that
+// loads but declares nothing returns 0 and leaves the previous text.
+ZYK_PDFA_API int pdfa_check(const char *input_path) {
+  return zyk::run_guarded(0, [&] {
+    if (!input_path) {
+      zyk::set_error("NULL path argument");
+      return 0;
+    }
+    zyk::DocGuard g;
+    if (zyk::doc_load(input_path, &g.d) != 0) return 0;
+    int level = zyk::pdfa_level_of(&g.d, g.d.pdf, g.d.pdf_len);
+    if (level > 0) zyk::clear_error();
+    return level;
+  });
+}
+
+}  // extern "C"
