@@ -1,4 +1,4 @@
-// The inspection exports: the declared PDF/A part.
+// The inspection exports: the declared PDF/A part and the JSON report.
 // Exceptions (only std::bad_alloc is expected) are caught here and become
 // the failure result, so none crosses the C boundary.
 #include "api/guard.h"
@@ -23,6 +23,14 @@ ZYK_PDFA_API int pdfa_check(const char *input_path) {
     if (level > 0) zyk::clear_error();
     return level;
   });
+}
+
+// Always returns the report buffer holding a complete JSON document; when
+// building the report throws, the short "unreadable" form replaces the
+// partial text, with the guard's message ("out of memory") as its error.
+ZYK_PDFA_API const char *pdfa_report(const char *input_path) {
+  const char *r = zyk::run_guarded<const char *>(nullptr, [&] { return zyk::report_build(input_path); });
+  return r ? r : zyk::report_fallback(input_path);
 }
 
 }  // extern "C"
