@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "pdf/pdf.h"
+#include "pdf/stream_kw.h"
 
 namespace zyk {
 
@@ -235,7 +236,11 @@ int stream_data_start(const byte *t, int len, int s) {
 void scan_objects(Doc *d, const KwIndex &endobjs) {
   const byte *t = d->pdf;
   int len = d->pdf_len;
-  for (int p = find_kw(t, len, 0, "obj"); p >= 0 && p <= len - 4; p = find_kw(t, len, p + 1, "obj")) {
+  KwIndex objs(t, len, "obj");
+  StreamKwFinder streams(t, len);
+  for (std::size_t k = 0; k < objs.pos.size(); k++) {
+    int p = objs.pos[k];
+    if (p > len - 4) break;
     int hdr = -1;
     int num = header_before(t, p, &hdr);
     if (num <= 0) continue;
@@ -243,7 +248,8 @@ void scan_objects(Doc *d, const KwIndex &endobjs) {
     int b = skip_ws_comments(t, p + 3, len);
     if (b < len && t[b] == '<') {
       e.dict_off = b;
-      int s = dict_stream_kw(t, len, b);
+      int next_obj = k + 1 < objs.pos.size() ? objs.pos[k + 1] : len;
+      int s = streams.find(b, next_obj);
       if (s >= 0) {
         e.is_stream = 1;
         e.stream_off = s;
