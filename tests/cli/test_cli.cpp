@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
+struct CmdResult {
   int status;
   std::string out, err;
 };
@@ -31,10 +31,10 @@ std::string q(const std::string &s) {
   return r + "'";
 }
 
-Run run(const std::string &args) {
+CmdResult run(const std::string &args) {
   static int n = 0;
   std::string errf = zyk_test::temp_dir() + "/stderr-" + std::to_string(n++);
-  Run r;
+  CmdResult r;
   r.status = zyk_test::run_command(std::string(ZYK_CLI) + " " + args + " 2>" + q(errf), &r.out);
   r.err = zyk_test::read_all(errf);
   return r;
@@ -89,7 +89,7 @@ TEST_F(Cli, HelpVersionAndUsageErrors) {
       {"batch onlyone", 2, "err", "batch takes INPUT_DIR and OUTPUT_DIR"},
   };
   for (const Case &c : cases) {
-    Run r = run(c.args);
+    CmdResult r = run(c.args);
     EXPECT_EQ(r.status, c.status) << c.args;
     const std::string &got = c.where == "out" ? r.out : r.err;
     EXPECT_NE(got.find(c.text), std::string::npos) << c.args << ": " << got;
@@ -99,10 +99,10 @@ TEST_F(Cli, HelpVersionAndUsageErrors) {
 TEST_F(Cli, ConvertThenCheckBothParts) {
   for (int part : {1, 2}) {
     std::string out = zyk_test::temp_dir() + "/hello-" + std::to_string(part) + ".pdf";
-    Run c = run("convert --part " + std::to_string(part) + " " + q(sample()) + " " + q(out));
+    CmdResult c = run("convert --part " + std::to_string(part) + " " + q(sample()) + " " + q(out));
     ASSERT_EQ(c.status, 0) << c.err;
     EXPECT_EQ(c.err, "");
-    Run k = run("check " + q(out));
+    CmdResult k = run("check " + q(out));
     EXPECT_EQ(k.status, 0);
     EXPECT_EQ(k.out, out + ": PDF/A-" + std::to_string(part) + "\n");
   }
@@ -115,7 +115,7 @@ TEST_F(Cli, ConvertThenCheckBothParts) {
 TEST_F(Cli, ConvertFailureReportsTheLibraryMessageAndWritesNothing) {
   std::string missing = zyk_test::temp_dir() + "/missing.pdf";
   std::string out = zyk_test::temp_dir() + "/never-written.pdf";
-  Run r = run("convert " + q(missing) + " " + q(out));
+  CmdResult r = run("convert " + q(missing) + " " + q(out));
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "zyk-pdfa: cannot open " + missing + "\n");
   EXPECT_FALSE(fs::exists(out));
@@ -125,7 +125,7 @@ TEST_F(Cli, CheckTellsPartNotPdfaAndUnreadable) {
   std::string pdfa = zyk_test::temp_dir() + "/for-check.pdf";
   ASSERT_EQ(run("convert --part 1 " + q(sample()) + " " + q(pdfa)).status, 0);
   std::string missing = zyk_test::temp_dir() + "/nope.pdf";
-  Run r = run("check " + q(pdfa) + " " + q(sample()) + " " + q(missing));
+  CmdResult r = run("check " + q(pdfa) + " " + q(sample()) + " " + q(missing));
   EXPECT_EQ(r.status, 1);  // one file could not be read
   auto l = lines(r.out);
   ASSERT_EQ(l.size(), 3u) << r.out;
@@ -136,11 +136,11 @@ TEST_F(Cli, CheckTellsPartNotPdfaAndUnreadable) {
 
 TEST_F(Cli, ReportPrintsOneJsonDocumentPerLine) {
   std::string missing = zyk_test::temp_dir() + "/gone \"quoted\".pdf";
-  Run ok = run("report " + q(sample()) + " " + q(sample()));
+  CmdResult ok = run("report " + q(sample()) + " " + q(sample()));
   EXPECT_EQ(ok.status, 0);
-  Run bad = run("report " + q(sample()) + " " + q(missing));
+  CmdResult bad = run("report " + q(sample()) + " " + q(missing));
   EXPECT_EQ(bad.status, 1);
-  for (const Run *r : {&ok, &bad}) {
+  for (const CmdResult *r : {&ok, &bad}) {
     auto l = lines(r->out);
     ASSERT_EQ(l.size(), 2u) << r->out;
     for (const std::string &doc : l) EXPECT_TRUE(valid_json(doc)) << doc;
@@ -157,7 +157,7 @@ TEST_F(Cli, BatchMirrorsTreeAndLogsEveryFile) {
   fs::copy_file(sample(), in / "a" / "b" / "three.pdf");
   std::ofstream(in / "a" / "broken.pdf") << "not a pdf at all";
   std::ofstream(in / "notes.txt") << "ignored";
-  Run r = run("batch --jobs 2 --part 1 " + q(in.string()) + " " + q(out.string()));
+  CmdResult r = run("batch --jobs 2 --part 1 " + q(in.string()) + " " + q(out.string()));
   EXPECT_EQ(r.status, 1) << r.err;  // the broken file fails
   EXPECT_NE(r.err.find("3 converted, 1 failed"), std::string::npos) << r.err;
   for (const char *rel : {"one.pdf", "a/two.PDF", "a/b/three.pdf"}) {
@@ -191,7 +191,7 @@ TEST_F(Cli, BatchOverCorpusAccountsForEveryFile) {
   if (std::getenv("ZYK_SANITIZED")) GTEST_SKIP() << "the normal build runs the corpus batch";
   fs::path out = zyk_test::temp_dir() + "/corpus-out";
   std::string log = zyk_test::temp_dir() + "/corpus.jsonl";
-  Run r = run("batch --jobs 2 --log " + q(log) + " " + q(zyk_test::corpus_dir()) + " " + q(out.string()));
+  CmdResult r = run("batch --jobs 2 --log " + q(log) + " " + q(zyk_test::corpus_dir()) + " " + q(out.string()));
   EXPECT_TRUE(r.status == 0 || r.status == 1) << r.err;
   auto l = lines(zyk_test::read_all(log));
   EXPECT_EQ(l.size(), corpus.size());
