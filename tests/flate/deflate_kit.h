@@ -173,6 +173,9 @@ struct RefBlock {
   int type;
   bool final_block;
   int hlit = 0, hdist = 0, hclen = 0;  // dynamic blocks: the counts as sent
+  std::vector<int> lit_lens;           // dynamic blocks: the literal/length code lengths
+  std::vector<int> dist_lens;          // dynamic blocks: the distance code lengths
+  std::size_t first_symbol = 0;        // index of the block's first traced symbol
 };
 struct RefSymbol {
   int length;  // 0: literal
@@ -202,7 +205,7 @@ class RefInflater {
       do {
         int last = static_cast<int>(bits(1));
         int type = static_cast<int>(bits(2));
-        if (trace_) trace_->blocks.push_back({type, last != 0});
+        if (trace_) trace_->blocks.push_back({type, last != 0, 0, 0, 0, {}, {}, trace_->symbols.size()});
         if (type == 0)
           r = stored();
         else if (type == 1)
@@ -360,6 +363,10 @@ class RefInflater {
       while (rep--) lens[index++] = len;
     }
     if (lens[256] == 0) return -1;
+    if (trace_) {
+      trace_->blocks.back().lit_lens.assign(lens, lens + nlen);
+      trace_->blocks.back().dist_lens.assign(lens + nlen, lens + nlen + ndist);
+    }
     int e = construct(lc, lens, nlen);
     if (e < 0 || (e > 0 && nlen != lc.count[0] + lc.count[1])) return -1;
     e = construct(dc, lens + nlen, ndist);
