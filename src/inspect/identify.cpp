@@ -2,24 +2,27 @@
 //
 // PDF/A asks a reader to take the part from the pdfaid:part property of the
 // XMP packet that the catalog's /Metadata names. That is step A below. When
-// it yields nothing, a heuristic on the output intents is step B: an output
-// intent whose subtype is GTS_PDFA1 (the PDF/A output intent of every part)
-// is taken as a declaration of part 1.
+// there is no such property to read, a heuristic on the output intents is
+// step B: an output intent whose subtype is GTS_PDFA1 (the PDF/A output
+// intent of every part) is taken as a declaration of part 1.
 //
 // Decisions, each taken so that the answer is the one the file states and
 // not an accident of byte layout:
 //   - The XMP property is read in both of its serialisations, as an
 //     attribute (pdfaid:part="2", single or double quotes) and as an element
 //     (<pdfaid:part>2</pdfaid:part>). The first occurrence that is such a
-//     property decides; a value other than a single digit 1 to 3 declares
-//     nothing. Mentions that are no property (a closing tag, a longer name)
-//     are passed over. The prefix must be exactly pdfaid: namespaces are not
-//     resolved. The packet ends at its first NUL byte, so a UTF-16 packet is
-//     not read.
-//   - The output-intent array is walked element by element up to its ']':
-//     direct dictionaries and indirect references (N G R) are both looked
-//     into. A PDF/X output intent (GTS_PDFX) declares no PDF/A part and
-//     gives nothing.
+//     property decides. Mentions that are no property (a closing tag, a
+//     longer name) are passed over. The prefix must be exactly pdfaid:
+//     namespaces are not resolved. The packet ends at its first NUL byte,
+//     so a UTF-16 packet is not read.
+//   - A property whose value is not a single digit 1 to 3 (part 4, say) is
+//     a declaration this system does not recognise: the result is 0, and
+//     step B is not asked, since the output intent of a part 4 file would
+//     otherwise make it a part 1 file.
+//   - The output-intent array, direct or an indirect object of its own, is
+//     walked element by element up to its ']': direct dictionaries and
+//     indirect references (N G R) are both looked into. A PDF/X output
+//     intent (GTS_PDFX) declares no PDF/A part and gives nothing.
 // Every search is bounded by the range it is given; each referenced object
 // is looked into at most once per call, so the work stays linear in the
 // size of the file.
@@ -52,7 +55,8 @@ int skip_xml_ws(const byte *x, int i, int n) {
 }
 
 // Value of the attribute form: i is just past the name. Returns -1 when no
-// '=' follows (a mention, not an attribute), else the part 1 to 3 or 0.
+// '=' follows (a mention, not an attribute), else the part 1 to 3, or 0 for
+// any other value.
 int attribute_value(const byte *x, int n, int i) {
   i = skip_xml_ws(x, i, n);
   if (i >= n || x[i] != '=') return -1;
@@ -91,24 +95,44 @@ int element_value(const byte *x, int n, int i) {
 }
 
 // Step A: the part declared in the XMP packet of the catalog's /Metadata
-// stream, or 0.
+// stream as xmp_declared_part gives it, or -1 when there is no packet to
+// read.
 int metadata_part(const Doc *d, const byte *pdf, int pdf_len) {
   int ci = obj_find(&d->objs, d->catalog_num);
   const byte *t;
   int s, e;
-  if (ci < 0 || !dict_range(pdf, pdf_len, d->objs.elems[ci], &t, &s, &e)) return 0;
+  if (ci < 0 || !dict_range(pdf, pdf_len, d->objs.elems[ci], &t, &s, &e)) return -1;
   int p = find_name(t, e, s, e, "Metadata");
-  if (p < 0) return 0;
+  if (p < 0) return -1;
   int i = skip_ws(t, p + 9, e);
   int num = parse_int_at(t, e, &i);
-  if (num <= 0) return 0;
+  if (num <= 0) return -1;
   int mi = obj_find(&d->objs, num);
-  if (mi < 0) return 0;
+  if (mi < 0) return -1;
   BufGuard out;
   int n = 0;
   const byte *x = decoded_stream(d->objs.elems[mi], pdf, pdf_len, &out.b, &n);
-  if (!x || n <= 0) return 0;
+  if (!x) return -1;
   return xmp_declared_part(x, n);
+}
+
+// The text of an object whose body is no dictionary (an array, say): for
+// an object from an object stream its whole text, for a direct object the
+// bytes between "obj" and "endobj". False when there is none.
+bool object_body(const byte *pdf, int pdf_len, const ObjEntry &e, const byte **text, int *start, int *end) {
+  if (e.in_objstm) {
+    *text = e.os_text;
+    *start = 0;
+    *end = e.os_len;
+    return e.os_text != nullptr;
+  }
+  if (e.hdr_off < 0 || e.endobj_off <= e.hdr_off || e.endobj_off > pdf_len) return false;
+  int k = find_kw(pdf, e.endobj_off, e.hdr_off, "obj");
+  if (k < 0) return false;
+  *text = pdf;
+  *start = k + 3;
+  *end = e.endobj_off;
+  return true;
 }
 
 // Position just past the ">>" that closes the dictionary opening at k, or
@@ -141,7 +165,7 @@ int dict_end(const byte *t, int k, int end) {
   return end;
 }
 
-// Step B's search over one OutputIntents array whose '[' is at k in a range
+// Step B's search over one OutputIntents array whose '[' is at k in a text
 // ending at end. Returns true when an element names GTS_PDFA1; *stop gets
 // the position where the walk ended.
 bool intents_name_pdfa(const Doc *d, const byte *pdf, int pdf_len, const byte *t, int k, int end,
@@ -187,6 +211,26 @@ bool intents_name_pdfa(const Doc *d, const byte *pdf, int pdf_len, const byte *t
   return false;
 }
 
+// Step B for an OutputIntents value written as a reference (N G R at k)
+// to an array object.
+bool indirect_intents_name_pdfa(const Doc *d, const byte *pdf, int pdf_len, const byte *t, int k, int end,
+                                std::vector<bool> *seen) {
+  int num = parse_int_at(t, end, &k);
+  int gen = parse_int_at(t, end, &k);
+  int r = skip_ws(t, k, end);
+  if (num <= 0 || num > d->max_num || gen < 0 || r >= end || t[r] != 'R') return false;
+  if (seen->empty()) seen->assign(static_cast<std::size_t>(d->max_num) + 1, false);
+  if ((*seen)[static_cast<std::size_t>(num)]) return false;
+  (*seen)[static_cast<std::size_t>(num)] = true;
+  int ai = obj_find(&d->objs, num);
+  const byte *at;
+  int as, ae;
+  if (ai < 0 || !object_body(pdf, pdf_len, d->objs.elems[ai], &at, &as, &ae)) return false;
+  as = skip_ws(at, as, ae);
+  int stop = as;
+  return as < ae && at[as] == '[' && intents_name_pdfa(d, pdf, pdf_len, at, as, ae, seen, &stop);
+}
+
 // Step B: 1 when some object's OutputIntents array holds a GTS_PDFA1
 // output intent, else 0.
 int output_intent_part(const Doc *d, const byte *pdf, int pdf_len) {
@@ -203,6 +247,8 @@ int output_intent_part(const Doc *d, const byte *pdf, int pdf_len) {
         if (intents_name_pdfa(d, pdf, pdf_len, t, k, e, &seen, &stop)) return 1;
         // An occurrence inside the array just walked adds nothing new.
         if (stop > next) next = stop;
+      } else if (k < e && is_digit(t[k]) && indirect_intents_name_pdfa(d, pdf, pdf_len, t, k, e, &seen)) {
+        return 1;
       }
       p = find_name(t, e, next, e, "OutputIntents");
     }
@@ -214,7 +260,7 @@ int output_intent_part(const Doc *d, const byte *pdf, int pdf_len) {
 
 int xmp_declared_part(const byte *x, int n) {
   // The packet is read as a C string would be: it ends at its first NUL.
-  if (n <= 0) return 0;
+  if (n <= 0) return -1;
   if (const void *nul = std::memchr(x, 0, static_cast<std::size_t>(n)))
     n = static_cast<int>(static_cast<const byte *>(nul) - x);
   for (int p = 0; p + k_part_key_len <= n; p++) {
@@ -232,13 +278,13 @@ int xmp_declared_part(const byte *x, int n) {
     }
     if (v >= 0) return v;  // closing tags ("</") and mentions fall through
   }
-  return 0;
+  return -1;
 }
 
 int pdfa_level_of(const Doc *d, const byte *pdf, int pdf_len) {
   if (d->objs.nelems <= 0) return 0;
   int part = metadata_part(d, pdf, pdf_len);
-  if (part > 0) return part;
+  if (part >= 0) return part;
   return output_intent_part(d, pdf, pdf_len);
 }
 

@@ -21,8 +21,8 @@ namespace zyk {
 int pdfa_level_of(const Doc *d, const byte *pdf, int pdf_len);
 
 // The part named by the first pdfaid:part property of an XMP packet (only
-// the bytes before the first NUL count): 1 to 3, or 0 when there is no such
-// property or it holds any other value.
+// the bytes before the first NUL count): 1 to 3; 0 when the property holds
+// any other value; -1 when there is no such property.
 int xmp_declared_part(const byte *x, int n);
 
 // ---- report -----------------------------------------------------------------------
