@@ -1,0 +1,140 @@
+// Fonts and colour data: the TrueType reader, the embedded substitute font
+// with the record of the glyphs a conversion uses, the classification of the
+// source document's fonts, the ToUnicode CMap text, and the embedded RGB
+// display profile.
+//
+// The road through this folder: the writer reads the substitute font's facts
+// once (ttf_global_init), collects each page's font resources
+// (page_fonts_collect), classifies every transferred object (analyse_font),
+// turns single-byte codes of simple fonts into glyph ids of the substitute
+// font while marking them used (code_to_gid), and finally writes the widths
+// (ttf_advance) and the ToUnicode CMap (tu_emit) of the glyphs marked.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "base/base.h"
+#include "pdf/pdf.h"
+
+namespace zyk {
+
+// ---- TrueType reader ----------------------------------------------------------
+//
+// Every operation takes the font as a pointer to its first byte and its length,
+// reads only inside those bytes, keeps nothing, and fails before reading
+// anything when the length is below 12 (the sfnt header). A table whose
+// directory record points past the end of the file counts as absent.
+
+struct TtfInfo {
+  int upm;            // head.unitsPerEm
+  int num_glyphs;     // maxp.numGlyphs
+  char family[128];   // printable ASCII, NUL-terminated, at most 127 characters
+  int ok;             // 1 once ttf_info has completed
+};
+
+// A private copy of one table, allocated with malloc; release with
+// ttf_table_free (or std::free on data).
+struct TtfTable {
+  unsigned char *data;
+  std::uint64_t size;
+};
+
+// 1 when the first directory record with this 4-byte tag lies within the
+// file; its offset and length are reported whenever a record matched.
+int find_table(const unsigned char *font, std::uint64_t len, const char tag[4], std::uint32_t *off,
+               std::uint32_t *length);
+int ttf_info(const unsigned char *font, std::uint64_t len, TtfInfo *out);
+// tag: a NUL-terminated name of up to four characters ("glyf", "cvt"); a
+// shorter name is padded with spaces as sfnt tags are.
+int ttf_table(const unsigned char *font, std::uint64_t len, const char *tag, TtfTable *out);
+void ttf_table_free(TtfTable *t);
+// Glyph id the font's preferred Unicode cmap subtable gives the code point,
+// or -1 when it maps nothing to it.
+int ttf_unicode_to_gid(const unsigned char *font, std::uint64_t len, std::uint32_t cp);
+// Advance width in font units of glyph id (low 16 bits of gid), or -1.
+int ttf_advance(const unsigned char *font, std::uint64_t len, std::uint32_t gid);
+
+// ---- single-byte encodings ------------------------------------------------------
+
+inline constexpr std::int32_t k_no_char = 0xFFFF;
+// Windows code page 1252 (the PDF WinAnsi character set), code -> Unicode.
+extern const std::int32_t winansi_map[256];
+// Apple's Mac OS Roman (the revision with the euro sign) for 0x80..0xFF.
+extern const std::int32_t mac_roman_hi[128];
+// Unicode code point of a code, or -1 (out of 0..255, or undefined).
+int winansi_to_unicode(int code);
+int macroman_to_unicode(int code);
+
+// ---- embedded data ------------------------------------------------------------------
+
+// Liberation Sans Regular 1.07.4, embedded whole in every output.
+std::span<const unsigned char> font_liberation_sans();
+// The RGB display profile (sRGB primaries and tone curve, ICC 2.1.0) used as
+// output intent and default RGB colour space.
+std::span<const unsigned char> icc_srgb_profile();
+
+// ---- source font analysis ---------------------------------------------------------
+
+enum : int { FONT_OTHER = 0, FONT_SIMPLE = 1, FONT_TYPE0 = 2, FONT_TYPE3 = 4 };
+enum : int { ENC_NONE = 0, ENC_WINANSI = 1, ENC_MACROMAN = 2 };
+
+struct FontInfo {
+  int obj_num;
+  int kind;       // FONT_*
+  int encoding;   // ENC_*
+};
+
+inline constexpr int k_font_name_max = 63;
+
+// One font resource of a page: resource name (without the slash) and the
+// object number of the font dictionary it names.
+struct PageFont {
+  char name[k_font_name_max + 1];
+  std::int32_t obj_num;
+};
+
+// Growable list owned by the caller; zero-filled is empty. Starts at 16
+// entries and doubles.
+struct PageFontList {
+  PageFont *items;
+  int count;
+  int cap;
+};
+
+void page_font_list_free(PageFontList *l);
+
+// Appends the font resources found in one page's resources dictionary text:
+// the entries of an inline /Font dictionary and of one given by reference.
+void page_fonts_collect(const unsigned char *res, int res_len, PageFontList *list, const Doc *d);
+
+// 1 when the object is a font dictionary (record filled with kind and
+// encoding), 0 otherwise (record holds obj_num, FONT_OTHER, ENC_NONE).
+int analyse_font(const Doc *d, const ObjEntry &e, FontInfo *out);
+
+// ---- substitute font facts and glyph use ----------------------------------------------
+
+// Read once from the embedded font by ttf_global_init.
+extern int g_ttf_upm;          // 1000 until read, or when unreadable
+extern int g_ttf_ready;        // 1 once read successfully
+extern char g_ttf_family[128]; // "Liberation Sans", or "EmbeddedSans"
+
+// Glyph use of one conversion: bit g (byte g / 8, bit g % 8, LSB first) is set
+// once glyph g was used; g_tu_uni[g] is the first code point recorded for it
+// (0 = none). Both cover every 16-bit glyph id.
+inline constexpr int k_tu_glyphs = 65536;
+extern unsigned char g_tu_used[k_tu_glyphs / 8];
+extern std::uint32_t g_tu_uni[k_tu_glyphs];
+
+void ttf_global_init();
+// Clears the glyph-use record; the driver calls it at the start of a run.
+void tu_reset();
+// Glyph id of the substitute font for a single-byte code of a simple source
+// font (marked used), or -1 when the code has no character.
+int code_to_gid(const FontInfo &f, int code);
+
+// Appends the ToUnicode CMap of the glyphs marked used.
+void tu_emit(Buf *out);
+
+}  // namespace zyk
