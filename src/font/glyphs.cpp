@@ -1,0 +1,63 @@
+// The substitute font's facts and the record of the glyphs one conversion
+// uses. This file owns the process-global state of the folder: the facts are
+// read once from the embedded font, the glyph-use record is cleared by the
+// driver at the start of every conversion and read when the font objects and
+// the ToUnicode CMap are written. Nothing here is locked; the library runs one
+// call at a time.
+#include <cstring>
+
+#include "font/font.h"
+
+namespace zyk {
+
+int g_ttf_upm = 1000;
+int g_ttf_ready = 0;
+char g_ttf_family[128] = "";
+
+unsigned char g_tu_used[k_tu_glyphs / 8];
+std::uint32_t g_tu_uni[k_tu_glyphs];
+
+// Reads units per em and family name of the embedded font. A font read once
+// is not read again; an unreadable font leaves the fallbacks (1000 units,
+// "EmbeddedSans", not ready), under which every character maps to glyph 0.
+void ttf_global_init() {
+  if (g_ttf_upm != 1000 && g_ttf_ready) return;
+  auto font = font_liberation_sans();
+  TtfInfo info;
+  if (ttf_info(font.data(), font.size(), &info) == 1 && info.ok == 1) {
+    g_ttf_upm = info.upm;
+    std::memcpy(g_ttf_family, info.family, sizeof g_ttf_family);
+    g_ttf_family[sizeof g_ttf_family - 1] = 0;
+    g_ttf_ready = 1;
+  } else {
+    g_ttf_upm = 1000;
+    std::memcpy(g_ttf_family, "EmbeddedSans", sizeof "EmbeddedSans");
+    g_ttf_ready = 0;
+  }
+}
+
+void tu_reset() {
+  std::memset(g_tu_used, 0, sizeof g_tu_used);
+  std::memset(g_tu_uni, 0, sizeof g_tu_uni);
+}
+
+// Code -> Unicode through the font's single-byte encoding (Mac OS Roman, or
+// WinAnsi for everything else), Unicode -> glyph through the substitute
+// font's cmap. A character the font lacks lands on glyph 0 (.notdef) and is
+// still recorded, so the first such character keeps its Unicode value in the
+// ToUnicode CMap. A code without a character marks nothing.
+int code_to_gid(const FontInfo &f, int code) {
+  int u = f.encoding == ENC_MACROMAN ? macroman_to_unicode(code) : winansi_to_unicode(code);
+  if (u < 0) return -1;
+  int g = 0;
+  if (g_ttf_ready == 1) {
+    auto font = font_liberation_sans();
+    g = ttf_unicode_to_gid(font.data(), font.size(), static_cast<std::uint32_t>(u));
+    if (g < 0 || g >= k_tu_glyphs) g = 0;
+  }
+  g_tu_used[g >> 3] = static_cast<unsigned char>(g_tu_used[g >> 3] | 1u << (g & 7));
+  if (u != 0 && g_tu_uni[g] == 0) g_tu_uni[g] = static_cast<std::uint32_t>(u);
+  return g;
+}
+
+}  // namespace zyk

@@ -1,0 +1,208 @@
+// The substitute font's facts, the glyph-use record and the ToUnicode CMap.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "base/base.h"
+#include "font/font.h"
+#include "zyk_out_pdfa.h"
+
+using namespace zyk;
+
+namespace {
+
+bool used(int g) { return g_tu_used[g >> 3] & 1u << (g & 7); }
+
+int used_count() {
+  int n = 0;
+  for (unsigned char b : g_tu_used) n += std::popcount(b);
+  return n;
+}
+
+std::string emit() {
+  BufGuard b;
+  tu_emit(&b.b);
+  return b.b.chars ? std::string(b.b.chars, b.b.used) : std::string("<no storage>");
+}
+
+const std::string k_header =
+    "/CIDInit /ProcSet findresource begin\n12 dict begin\nbegincmap\n"
+    "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+    "/CMapName /Adobe-Identity-UCS def\n/CMapType 2 def\n"
+    "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n";
+const std::string k_trailer = "endcmap\nCMapName currentdict /CMap defineresource pop\nend\nend\n";
+
+// The mapping part between header and trailer.
+std::string mappings(const std::string &cmap) {
+  if (cmap.compare(0, k_header.size(), k_header) != 0) return "<bad header>";
+  if (cmap.size() < k_header.size() + k_trailer.size() ||
+      cmap.compare(cmap.size() - k_trailer.size(), k_trailer.size(), k_trailer) != 0)
+    return "<bad trailer>";
+  return cmap.substr(k_header.size(), cmap.size() - k_header.size() - k_trailer.size());
+}
+
+void mark(int g, std::uint32_t u) {
+  g_tu_used[g >> 3] = static_cast<unsigned char>(g_tu_used[g >> 3] | 1u << (g & 7));
+  g_tu_uni[g] = u;
+}
+
+class Glyphs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ttf_global_init();
+    tu_reset();
+  }
+};
+
+}  // namespace
+
+TEST_F(Glyphs, SubstituteFontFacts) {
+  EXPECT_EQ(g_ttf_ready, 1);
+  EXPECT_EQ(g_ttf_upm, 2048);
+  EXPECT_STREQ(g_ttf_family, "Liberation Sans");
+  ttf_global_init();  // a second call changes nothing
+  EXPECT_EQ(g_ttf_upm, 2048);
+}
+
+TEST_F(Glyphs, PdfaInitClearsTheErrorAndReadsTheFont) {
+  set_error("stale %d", 1);
+  EXPECT_EQ(pdfa_init(), 1);
+  EXPECT_STREQ(error_text(), "");
+  EXPECT_EQ(g_ttf_ready, 1);
+}
+
+// The export as a host sees it: a plain name in the shared library.
+TEST(PdfaInitExport, VisibleInTheSharedLibrary) {
+  void *h = dlopen(ZYK_SHARED_LIB, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(h, nullptr) << dlerror();
+  auto init = reinterpret_cast<int (*)()>(dlsym(h, "pdfa_init"));
+  auto last = reinterpret_cast<const char *(*)()>(dlsym(h, "pdfa_last_error"));
+  ASSERT_NE(init, nullptr);
+  ASSERT_NE(last, nullptr);
+  EXPECT_EQ(init(), 1);
+  EXPECT_STREQ(last(), "");
+  EXPECT_EQ(dlsym(h, "ttf_global_init"), nullptr);
+  dlclose(h);
+}
+
+TEST_F(Glyphs, CodeToGidRecordsFirstCharacterPerGlyph) {
+  struct Step {
+    int enc, code, gid;
+  };
+  struct Record {
+    int gid;
+    std::uint32_t uni;
+  };
+  struct Case {
+    const char *what;
+    std::vector<Step> steps;
+    std::vector<Record> after;  // glyphs that must be marked, with their record
+    int marked;                 // number of glyphs marked in all
+  } cases[] = {
+      {"WinAnsi A", {{ENC_WINANSI, 0x41, 36}}, {{36, 0x41}}, 1},
+      {"Mac e-acute and WinAnsi e-acute share a glyph",
+       {{ENC_MACROMAN, 0x8E, 169}, {ENC_WINANSI, 0xE9, 169}}, {{169, 0xE9}}, 1},
+      {"space then no-break space keeps U+0020", {{ENC_WINANSI, 0x20, 3}, {ENC_WINANSI, 0xA0, 3}}, {{3, 0x20}}, 1},
+      {"no-break space then space keeps U+00A0", {{ENC_WINANSI, 0xA0, 3}, {ENC_WINANSI, 0x20, 3}}, {{3, 0xA0}}, 1},
+      {"code 0 marks glyph 0 but records nothing", {{ENC_WINANSI, 0x00, 0}}, {{0, 0}}, 1},
+      {"control code lands on glyph 0 and is recorded; the Apple logo keeps it",
+       {{ENC_WINANSI, 0x01, 0}, {ENC_MACROMAN, 0xF0, 0}}, {{0, 0x01}}, 1},
+      {"undefined WinAnsi code marks nothing", {{ENC_WINANSI, 0x81, -1}, {ENC_WINANSI, 0x9D, -1}}, {}, 0},
+      {"no encoding reads as WinAnsi", {{ENC_NONE, 0x80, 549}}, {{549, 0x20AC}}, 1},
+      {"Mac euro", {{ENC_MACROMAN, 0xDB, 549}, {ENC_MACROMAN, 0x41, 36}}, {{549, 0x20AC}, {36, 0x41}}, 2},
+      {"codes outside a byte", {{ENC_WINANSI, 256, -1}, {ENC_MACROMAN, -1, -1}}, {}, 0},
+  };
+  for (const Case &c : cases) {
+    tu_reset();
+    for (const Step &s : c.steps) {
+      FontInfo f{7, FONT_SIMPLE, s.enc};
+      EXPECT_EQ(code_to_gid(f, s.code), s.gid) << c.what << " code " << s.code;
+    }
+    for (const Record &r : c.after) {
+      EXPECT_TRUE(used(r.gid)) << c.what;
+      EXPECT_EQ(g_tu_uni[r.gid], r.uni) << c.what;
+    }
+    EXPECT_EQ(used_count(), c.marked) << c.what;
+  }
+}
+
+TEST_F(Glyphs, EachConversionStartsFromAnEmptyRecord) {
+  FontInfo f{1, FONT_SIMPLE, ENC_WINANSI};
+  code_to_gid(f, 'A');
+  tu_reset();
+  EXPECT_EQ(used_count(), 0);
+  EXPECT_EQ(g_tu_uni[36], 0u);
+  EXPECT_EQ(mappings(emit()), "");
+}
+
+TEST_F(Glyphs, ToUnicodeSmallCases) {
+  FontInfo win{1, FONT_SIMPLE, ENC_WINANSI};
+  struct Case {
+    const char *what;
+    std::vector<int> codes;
+    std::string body;
+  } cases[] = {
+      {"nothing used: header and trailer only", {}, ""},
+      {"A and B", {'A', 'B'}, "2 beginbfchar\n<0024> <0041>\n<0025> <0042>\nendbfchar\n"},
+      {"ordered by glyph id, not by first use", {'B', 'A'}, "2 beginbfchar\n<0024> <0041>\n<0025> <0042>\nendbfchar\n"},
+      {"glyph 0 first reached by U+0001", {0x01, 0x00}, "1 beginbfchar\n<0000> <0001>\nendbfchar\n"},
+      {"glyph 0 reached only by code 0 maps to itself", {0x00}, "1 beginbfchar\n<0000> <0000>\nendbfchar\n"},
+      {"euro", {0x80}, "1 beginbfchar\n<0225> <20AC>\nendbfchar\n"},
+  };
+  for (const Case &c : cases) {
+    tu_reset();
+    for (int code : c.codes) code_to_gid(win, code);
+    EXPECT_EQ(mappings(emit()), c.body) << c.what;
+  }
+}
+
+// PDF allows at most 100 entries per bfchar block and requires each block's
+// count to match its entries; large glyph sets are cut into such blocks.
+TEST_F(Glyphs, ToUnicodeBlocksCarryTheirOwnCounts) {
+  for (int n : {99, 100, 101, 250, 600, 65536}) {
+    tu_reset();
+    for (int g = 0; g < n; g++) mark(65535 - g * (65536 / n), 0x4E00 + static_cast<std::uint32_t>(g % 0x5000));
+    std::istringstream in(mappings(emit()));
+    std::string line;
+    int total = 0, prev = -1;
+    std::vector<int> blocks;
+    while (std::getline(in, line)) {
+      int count = 0;
+      ASSERT_EQ(std::sscanf(line.c_str(), "%d beginbfchar", &count), 1) << n << ": " << line;
+      ASSERT_TRUE(count >= 1 && count <= 100) << line;
+      blocks.push_back(count);
+      for (int k = 0; k < count; k++) {
+        ASSERT_TRUE(std::getline(in, line));
+        unsigned g = 0, u = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "<%4X> <%4X>", &g, &u), 2) << line;
+        EXPECT_GT(static_cast<int>(g), prev) << "ascending glyph ids";
+        EXPECT_EQ(u, g_tu_uni[g]);
+        prev = static_cast<int>(g);
+        total++;
+      }
+      ASSERT_TRUE(std::getline(in, line));
+      ASSERT_EQ(line, "endbfchar");
+    }
+    EXPECT_EQ(total, n);
+    EXPECT_EQ(static_cast<int>(blocks.size()), (n + 99) / 100) << n;
+  }
+}
+
+TEST_F(Glyphs, ToUnicodeBeyondTheBasicPlaneUsesSurrogates) {
+  mark(5, 0x1F600);
+  mark(6, 0x10FFFF);
+  EXPECT_EQ(mappings(emit()), "2 beginbfchar\n<0005> <D83DDE00>\n<0006> <DBFFDFFF>\nendbfchar\n");
+}
+
+TEST_F(Glyphs, ToUnicodeAppendsToExistingContent) {
+  BufGuard b;
+  buf_str(&b.b, "prefix|");
+  tu_emit(&b.b);
+  ASSERT_NE(b.b.chars, nullptr);
+  EXPECT_EQ(std::string(b.b.chars, 7), "prefix|");
+  EXPECT_EQ(std::string(b.b.chars + 7, b.b.used - 7), k_header + k_trailer);
+}
