@@ -1,5 +1,6 @@
 // Which PDF/A part a document declares: the XMP property in its forms, the
 // output-intent fallback, and the error-text rules of pdfa_check.
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -200,4 +201,32 @@ TEST(Identify, CheckErrorTextRules) {
     EXPECT_EQ(pdfa_check(c.path), c.level);
     EXPECT_EQ(std::string(pdfa_last_error()), c.error);
   }
+}
+
+TEST(Identify, ConverterOutputDeclaresItsPart) {
+  // Through the shared library, as a host calls it; skipped while the
+  // library has no working converter.
+  void *lib = dlopen(ZYK_SHARED_LIB, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(lib, nullptr) << dlerror();
+  using ConvertFn = int (*)(const char *, const char *);
+  using CheckFn = int (*)(const char *);
+  auto convert_1b = reinterpret_cast<ConvertFn>(dlsym(lib, "pdfa_convert_1b"));
+  auto convert_2b = reinterpret_cast<ConvertFn>(dlsym(lib, "pdfa_convert_2b"));
+  auto check = reinterpret_cast<CheckFn>(dlsym(lib, "pdfa_check"));
+  ASSERT_NE(check, nullptr);
+  std::string in = zyk_test::write_temp("conv-in.pdf", one_page_doc("", {stream_obj("", "0 0 m 10 10 l S")},
+                                                                    " /Contents 4 0 R"));
+  struct Case {
+    ConvertFn convert;
+    int part;
+  };
+  for (const Case &c : {Case{convert_1b, 1}, Case{convert_2b, 2}}) {
+    std::string out = zyk_test::temp_dir() + "/conv-out-" + std::to_string(c.part) + ".pdf";
+    if (!c.convert || c.convert(in.c_str(), out.c_str()) != 1) {
+      dlclose(lib);
+      GTEST_SKIP() << "the converter is not available yet";
+    }
+    EXPECT_EQ(check(out.c_str()), c.part);
+  }
+  dlclose(lib);
 }

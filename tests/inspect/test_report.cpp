@@ -248,6 +248,19 @@ TEST(Report, ErrorTextRules) {
   EXPECT_EQ(std::string(pdfa_last_error()), "cannot open " + missing);
 }
 
+TEST(Report, FallbackDocumentIsWellFormed) {
+  // What pdfa_report returns when building the report threw: the short
+  // form, with the path and the guard's message sanitised like the others.
+  zyk::set_error("out of memory \"\\\x01\xff");
+  std::string r = zyk::report_fallback("dir/\"x\".pdf");
+  EXPECT_EQ(r, "{\n  \"file\": \"dir/_x_.pdf\",\n  \"loaded\": false,\n  \"error\": \"out of memory ____\",\n"
+               "  \"verdict\": \"unreadable\"\n}\n");
+  const char *r2 = zyk::report_fallback(nullptr);
+  EXPECT_EQ(r2, zyk::report_text());
+  EXPECT_EQ(field(r2, "file"), "\"\"");
+  expect_json({r, r2});
+}
+
 TEST(Report, SameBufferEachCall) {
   std::string a = zyk_test::write_temp("a.pdf", one_page_doc(""));
   const char *first = pdfa_report(a.c_str());
