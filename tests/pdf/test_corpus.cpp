@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 
@@ -44,27 +42,12 @@ PdfInfo pdfinfo(const std::string &path) {
 
 bool have_pdfinfo() { return zyk_test::run_command("command -v pdfinfo >/dev/null 2>&1", nullptr) == 0; }
 
-// Manifest features per relative path ("objstm", "xref=stream", ...).
-std::map<std::string, std::string> manifest() {
-  std::map<std::string, std::string> m;
-  std::ifstream f(zyk_test::corpus_dir() + "/MANIFEST.tsv");
-  std::string line;
-  while (std::getline(f, line)) {
-    std::istringstream row(line);
-    std::string cols[6];
-    for (auto &c : cols) std::getline(row, c, '\t');
-    m[cols[0]] = cols[5];
-  }
-  return m;
-}
-
 }  // namespace
 
 TEST(Corpus, PageCountsAgreeWithPdfinfo) {
   auto files = zyk_test::corpus_files();
   if (files.empty()) GTEST_SKIP() << "shared corpus not present";
   if (!have_pdfinfo()) GTEST_SKIP() << "pdfinfo (poppler-utils) not installed";
-  auto features = manifest();
   int compared = 0, agreed = 0;
   for (const std::string &rel : files) {
     std::string path = zyk_test::corpus_dir() + "/" + rel;
@@ -85,14 +68,7 @@ TEST(Corpus, PageCountsAgreeWithPdfinfo) {
       agreed++;
       continue;
     }
-    // Objects inside object streams are read only once decompression is
-    // available; any other disagreement is a reader fault.
-    bool needs_objstm = features[rel].find("objstm") != std::string::npos;
-    if (!needs_objstm) {
-      ADD_FAILURE() << rel << ": pdfinfo " << info.pages << " pages, loader " << ours << " (" << err << ")";
-    } else {
-      std::printf("  disagree (object streams): %s pdfinfo %d, loader %d\n", rel.c_str(), info.pages, ours);
-    }
+    ADD_FAILURE() << rel << ": pdfinfo " << info.pages << " pages, loader " << ours << " (" << err << ")";
   }
   std::printf("page counts: %d of %d files agree with pdfinfo (%.1f%%)\n", agreed, compared,
               compared ? 100.0 * agreed / compared : 0.0);
