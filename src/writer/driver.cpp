@@ -1,0 +1,179 @@
+// The conversion driver: the order of the whole run, the numbering, the
+// header, catalog and page tree, the cross-reference table and the trailer.
+//
+// Nothing reaches the disk before the whole output is built in memory; the
+// file is then written through a temporary file and a rename, so every
+// failure leaves no output file and never damages an existing one.
+//
+// The file ends with
+//   xref            one 20-byte entry per number 0 ... H
+//   trailer         /Size H + 1, /Root, /Info and /ID
+//   startxref       the keyword, the offset of "xref" and %%EOF each on
+//                   their own line, as strict readers require.
+// /ID holds two equal 16-byte identifiers: the MD5 of every byte before the
+// trailer. The output carries no time or randomness, so converting the same
+// input twice gives byte-identical files.
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "writer/writer.h"
+
+namespace zyk {
+
+// ---- Out ----------------------------------------------------------------------------
+
+void Out::bytes(const void *p, std::uint64_t n) {
+  if (failed) return;
+  buf_bytes(&b, p, n);
+  if (!b.chars || b.used > k_max_output) failed = true;
+}
+
+void Out::str(const char *s) { bytes(s, std::strlen(s)); }
+
+void Out::printf(const char *fmt, ...) {
+  if (failed) return;
+  char small[512];
+  va_list ap;
+  va_start(ap, fmt);
+  int n = std::vsnprintf(small, sizeof small, fmt, ap);
+  va_end(ap);
+  if (n < 0) {
+    failed = true;
+    return;
+  }
+  if (static_cast<std::size_t>(n) < sizeof small) {
+    bytes(small, static_cast<std::uint64_t>(n));
+    return;
+  }
+  std::string big(static_cast<std::size_t>(n) + 1, '\0');
+  va_start(ap, fmt);
+  std::vsnprintf(big.data(), big.size(), fmt, ap);
+  va_end(ap);
+  bytes(big.data(), static_cast<std::uint64_t>(n));
+}
+
+void Out::begin_obj(int num) {
+  if (num < 0) return;
+  if (static_cast<std::size_t>(num) >= offsets.size()) offsets.resize(static_cast<std::size_t>(num) + 1, k_unwritten);
+  offsets[static_cast<std::size_t>(num)] = b.used;
+  printf("%d 0 obj\n", num);
+}
+
+void Out::stream_obj(int num, const std::string &dict, const void *data, std::uint64_t n) {
+  begin_obj(num);
+  str(dict);
+  str("\nstream\n");
+  bytes(data, n);
+  str("\nendstream\nendobj\n");
+}
+
+// ---- numbers ------------------------------------------------------------------------
+
+std::string format_num(double v) {
+  char buf[64];
+  if (!std::isnan(v) && v >= -2147483648.0 && v <= 2147483647.0 && v == std::trunc(v))
+    std::snprintf(buf, sizeof buf, "%ld", static_cast<long>(v));
+  else
+    std::snprintf(buf, sizeof buf, "%.4f", v);
+  return buf;
+}
+
+// ---- the run ------------------------------------------------------------------------
+
+namespace {
+
+int out_of_memory() {
+  set_error("out of memory");
+  return 0;
+}
+
+void write_header_catalog_tree(const Numbering &nb, Out *out) {
+  out->str("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+  out->begin_obj(1);
+  out->printf("<< /Type /Catalog /Pages 2 0 R /Metadata %d 0 R /OutputIntents [ %d 0 R ] >>\nendobj\n",
+              nb.metadata(), nb.output_intent());
+  out->begin_obj(2);
+  out->printf("<< /Type /Pages /Count %d /Kids [", nb.npages);
+  for (int i = 0; i < nb.npages; i++) out->printf(i ? " %d 0 R" : "%d 0 R", nb.page_obj(i));
+  out->str("]>>\nendobj\n");
+}
+
+void write_xref_trailer(const Numbering &nb, Out *out) {
+  const std::size_t size = out->offsets.size();  // H + 1
+  const std::uint64_t xref = out->size();
+  out->printf("xref\n0 %zu\n0000000000 65535 f \n", size);
+  for (std::size_t k = 1; k < size; k++) {
+    if (out->offsets[k] == Out::k_unwritten)
+      out->str("0000000000 65535 f \n");
+    else
+      out->printf("%010llu 00000 n \n", static_cast<unsigned long long>(out->offsets[k]));
+  }
+  if (out->failed) return;
+  unsigned char id[16];
+  md5(out->b.chars, out->b.used, id);
+  char hex[33];
+  for (int i = 0; i < 16; i++) std::snprintf(hex + 2 * i, 3, "%02x", id[i]);
+  out->printf("trailer\n<< /Size %zu /Root 1 0 R /Info %d 0 R /ID [<%s><%s>] >>\nstartxref\n%llu\n", size,
+              nb.info(), hex, hex, static_cast<unsigned long long>(xref));
+  out->str("%%EOF\n");
+}
+
+}  // namespace
+
+int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
+  ttf_global_init();
+  tu_reset();
+  if (!out_path) {
+    set_error("NULL output path");
+    return 0;
+  }
+  const int n = d->pages.nelems;
+  if (n < 1) {
+    set_error("document has no pages");
+    return 0;
+  }
+  if (n > k_max_pages) {
+    set_error("too many pages (%ld)", static_cast<long>(n));
+    return 0;
+  }
+  const Numbering nb{n, 3 * n + 3};
+
+  // First pass: resources and everything they reach.
+  Transfer x;
+  transfer_init(&x, d, nb);
+  std::vector<PageWork> work(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; i++) {
+    const PageInfo &pi = d->pages.elems[i];
+    if (obj_find(&d->objs, pi.num) < 0) {
+      set_error("page object %ld missing", static_cast<long>(pi.num));
+      return 0;
+    }
+    PageWork &w = work[static_cast<std::size_t>(i)];
+    page_resources(*d, pi, &w);
+    if (w.has_res &&
+        !transfer_collect(&x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size())))
+      return out_of_memory();
+  }
+  if (x.map.failed) return out_of_memory();
+
+  // Second pass: the output, in increasing object number.
+  const std::size_t highest = static_cast<std::size_t>(nb.first_copied()) - 1 + x.order.size();
+  Out out;
+  out.offsets.assign(highest + 1, Out::k_unwritten);
+  write_header_catalog_tree(nb, &out);
+  for (int i = 0; i < n && !out.failed; i++)
+    if (!write_page(*d, i, work[static_cast<std::size_t>(i)], x, &out)) return 0;
+  if (!write_font_objects(nb, &out)) return 0;
+  write_colour_and_metadata(nb, part, &out);
+  transfer_write(x, &out);
+  write_xref_trailer(nb, &out);
+  if (out.failed) return out_of_memory();
+
+  if (!write_output_file(out_path, out.b.chars, out.size())) return 0;
+  clear_error();
+  return 1;
+}
+
+}  // namespace zyk

@@ -1,0 +1,309 @@
+// Page wrapping: every source page becomes three new objects.
+//
+//   3i + 3  the page: media box [0 0 W H], no /Rotate, resources naming the
+//           form as /Pi and the default RGB colour space;
+//   3i + 4  a form XObject holding the page's whole content, rewritten, in
+//           the page's own coordinates: /BBox is the page box, /Matrix turns
+//           the page's rotation into the form, /Resources are the page's
+//           resources renumbered, with /DefaultRGB merged into their colour
+//           spaces;
+//   3i + 5  the content stream "q 1 0 0 1 tx ty cm /Pi Do Q".
+//
+// Geometry. The page box (x0 y0 x1 y1) is the visible area; the new page is
+// [0 0 W H] with W = x1 - x0 and H = y1 - y0, swapped for 90 and 270, and the
+// content lands exactly on it whatever the box's lower-left corner:
+//   rotation  form matrix               translation
+//   0         identity                  (-x0, -y0)
+//   90        [0 -1 1 0 0 x1]           (-y0, 0)
+//   180       [-1 0 0 -1 x1 y1]         (0, 0)
+//   270       [0 1 -1 0 y1 0]           (0, -x0)
+// A rotation that is no multiple of 90 is treated as 0. The rotation is the
+// page's own /Rotate, else the nearest ancestor's; negative multiples of 90
+// count (-90 is 270).
+//
+// Content. /Contents is a stream, an array of streams (joined with a line
+// feed between them, because a content stream may end right after an
+// operator and the next begin with one), an indirect array, or null (an
+// empty page). Streams are decoded through their whole filter chain. A
+// stream that exists but cannot be decoded refuses the page: writing it
+// encoded, or leaving it out, would silently lose what the page shows. A
+// reference to an object that does not exist is null and contributes
+// nothing, as in any reader.
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "writer/writer.h"
+
+namespace zyk {
+
+namespace {
+
+struct FreeDeleter {
+  void operator()(char *p) const { std::free(p); }
+};
+
+bool fail_content(int page_no) {
+  set_error("page %ld: cannot read content stream", static_cast<long>(page_no));
+  return false;
+}
+
+// The signed integer value of the object's own top-level key, or false.
+bool own_int(const Doc &d, const ObjEntry &e, const char *key, int *v) {
+  const byte *t;
+  int s, end;
+  if (!dict_range(d.pdf, d.pdf_len, e, &t, &s, &end)) return false;
+  int p = find_name_top(t, end, s, end, key);
+  if (p < 0) return false;
+  int i = skip_ws(t, p + 1 + static_cast<int>(std::strlen(key)), end);
+  int start = i;
+  int r = parse_int_at(t, end, &i);
+  if (i == start) return false;
+  *v = r;
+  return true;
+}
+
+// Appends the decoded stream of object num (or the streams of the array it
+// names). Returns false after setting the error text.
+bool content_of_ref(const Doc &d, int num, int page_no, bool allow_array, std::string *content);
+
+// Appends the streams an array's references name, a line feed between two.
+bool content_of_array(const Doc &d, const byte *t, int len, int page_no, std::string *content) {
+  std::vector<RefHit> refs;
+  find_refs(t, len, &refs);
+  for (const RefHit &r : refs)
+    if (!content_of_ref(d, r.num, page_no, false, content)) return false;
+  return true;
+}
+
+bool content_of_ref(const Doc &d, int num, int page_no, bool allow_array, std::string *content) {
+  int k = num > 0 ? obj_find(&d.objs, num) : -1;
+  if (k < 0) return true;  // a reference to nothing is null
+  const ObjEntry &e = d.objs.elems[k];
+  if (e.is_stream) {
+    std::string data;
+    if (!decode_stream(d, e, &data)) return fail_content(page_no);
+    if (!content->empty()) content->push_back('\n');
+    content->append(data);
+    return true;
+  }
+  const byte *t;
+  int len;
+  if (allow_array && object_text(d, e, &t, &len) && t[0] == '[') return content_of_array(d, t, len, page_no, content);
+  if (object_text(d, e, &t, &len) && token_is(t, 0, len, "null")) return true;
+  return fail_content(page_no);
+}
+
+// A stream dictionary written in place as the value of /Contents: its raw
+// bytes, with a direct length or one read from the integer object it names.
+bool content_inline(const Doc &d, const byte *t, int i, int end, int page_no, std::string *content) {
+  int s = dict_stream_kw(t, end, i);
+  if (s < 0) return fail_content(page_no);
+  int direct = -1, ref = -1;
+  parse_length(t, end, i, s, &direct, &ref);
+  long long len = direct;
+  if (direct < 0 && ref > 0) {
+    int k = obj_find(&d.objs, ref);
+    const byte *lt;
+    int ll;
+    if (k >= 0 && !d.objs.elems[k].is_stream && object_text(d, d.objs.elems[k], &lt, &ll)) {
+      int p = 0;
+      int v = parse_int_at(lt, ll, &p);
+      if (p > 0) len = v;
+    }
+  }
+  if (len < 0) return fail_content(page_no);
+  int data = s + 6;
+  if (data + 1 < end && t[data] == '\r' && t[data + 1] == '\n')
+    data += 2;
+  else if (data < end && (t[data] == '\r' || t[data] == '\n'))
+    data += 1;
+  if (data + len > end) return fail_content(page_no);
+  content->append(reinterpret_cast<const char *>(t) + data, static_cast<std::size_t>(len));
+  return true;
+}
+
+bool read_content(const Doc &d, const ObjEntry &e, int page_no, std::string *content) {
+  content->clear();
+  const byte *t;
+  int s, end;
+  if (!dict_range(d.pdf, d.pdf_len, e, &t, &s, &end)) return fail_content(page_no);
+  int p = find_name_top(t, end, s, end, "Contents");
+  if (p < 0) p = find_name(t, end, s, end, "Contents");
+  if (p < 0) return true;
+  int i = skip_ws_comments(t, p + 9, end);
+  if (i >= end) return fail_content(page_no);
+  int ve = value_end(t, i, end);
+  if (t[i] == '<' && i + 1 < end && t[i + 1] == '<') return content_inline(d, t, i, end, page_no, content);
+  if (ve < 0) return fail_content(page_no);
+  if (t[i] == '[') return content_of_array(d, t + i, ve - i, page_no, content);
+  if (token_is(t, i, ve, "null")) return true;
+  std::vector<RefHit> refs;
+  find_refs(t + i, ve - i, &refs);
+  if (refs.size() != 1 || refs[0].start != 0) return fail_content(page_no);
+  return content_of_ref(d, refs[0].num, page_no, true, content);
+}
+
+// The reference of the default RGB colour space in source numbering.
+std::string default_rgb_entry() { return "/DefaultRGB " + std::to_string(k_default_rgb_key) + " 0 R"; }
+
+// Merges /DefaultRGB into the colour spaces of a resource dictionary text.
+// An inline /ColorSpace dictionary gains the entry; one given by reference
+// is written inline with the entry added (the object's own entries keep
+// their references, which the transfer follows); a missing or unusable
+// /ColorSpace becomes a dictionary holding only the entry. A dictionary
+// that already defines /DefaultRGB keeps its own.
+std::string merge_default_rgb(const Doc &d, const std::string &res) {
+  auto t = reinterpret_cast<const byte *>(res.data());
+  int n = static_cast<int>(res.size());
+  std::vector<DictEntry> es;
+  int close = 0;
+  if (!dict_entries(t, 0, n, &es, &close)) return res;
+  const DictEntry *cs = dict_find(t, es, "ColorSpace");
+  if (!cs) return "<< /ColorSpace << " + default_rgb_entry() + " >>" + res.substr(2);
+  std::vector<DictEntry> inner;
+  int inner_close = 0;
+  if (t[cs->val] == '<') {
+    if (!dict_entries(t, cs->val, cs->val_end, &inner, &inner_close)) return res;
+    if (dict_find(t, inner, "DefaultRGB")) return res;
+    std::string out = res.substr(0, static_cast<std::size_t>(cs->val) + 2);
+    out += ' ' + default_rgb_entry();
+    out += res.substr(static_cast<std::size_t>(cs->val) + 2);
+    return out;
+  }
+  std::string value = "<< " + default_rgb_entry() + " >>";
+  std::vector<RefHit> refs;
+  find_refs(t + cs->val, cs->val_end - cs->val, &refs);
+  if (refs.size() == 1 && refs[0].num > 0) {
+    int k = obj_find(&d.objs, refs[0].num);
+    const byte *ot;
+    int ol;
+    if (k >= 0 && !d.objs.elems[k].is_stream && object_text(d, d.objs.elems[k], &ot, &ol) &&
+        dict_entries(ot, 0, ol, &inner, &inner_close)) {
+      if (dict_find(ot, inner, "DefaultRGB")) return res;
+      value = "<< " + default_rgb_entry() + ' ' +
+              std::string(reinterpret_cast<const char *>(ot) + 2, static_cast<std::size_t>(inner_close - 2)) + ">>";
+    }
+  }
+  return res.substr(0, static_cast<std::size_t>(cs->val)) + value + res.substr(static_cast<std::size_t>(cs->val_end));
+}
+
+}  // namespace
+
+int page_rotation(const Doc &d, const PageInfo &pi) {
+  int r = 0;
+  bool found = false;
+  int num = pi.num;
+  for (int depth = 0; depth <= k_inherit_depth && !found; depth++) {
+    int k = num > 0 ? obj_find(&d.objs, num) : -1;
+    if (k < 0) break;
+    const ObjEntry &e = d.objs.elems[k];
+    if (own_int(d, e, "Rotate", &r)) {
+      found = true;
+      break;
+    }
+    if (!own_int(d, e, "Parent", &num)) break;
+  }
+  if (!found) r = pi.rotate;
+  r %= 360;
+  return r < 0 ? r + 360 : r;
+}
+
+bool page_resources(const Doc &d, const PageInfo &pi, PageWork *w) {
+  int k = obj_find(&d.objs, pi.num);
+  if (k < 0) return false;
+  const ObjEntry &e = d.objs.elems[k];
+  std::unique_ptr<char, FreeDeleter> res;
+  if (e.in_objstm) {
+    res.reset(page_resources_dict_deep(d.pdf, d.pdf_len, &d.objs, e.os_text, e.os_len, k_inherit_depth));
+  } else if (e.dict_off >= 0) {
+    int end = e.stream_off > 0 ? e.stream_off : e.endobj_off > 0 ? e.endobj_off : d.pdf_len;
+    res.reset(page_resources_dict_deep(d.pdf, d.pdf_len, &d.objs, d.pdf, end, k_inherit_depth));
+  }
+  if (!res) return true;
+  int n = static_cast<int>(std::strlen(res.get()));
+  page_fonts_collect(reinterpret_cast<const byte *>(res.get()), n, &w->fonts, &d);
+  std::string merged = merge_default_rgb(d, std::string(res.get(), static_cast<std::size_t>(n)));
+  w->res = replace_inline_fonts(d, reinterpret_cast<const byte *>(merged.data()), static_cast<int>(merged.size()));
+  w->has_res = true;
+  return true;
+}
+
+bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *out) {
+  const PageInfo &pi = d.pages.elems[i];
+  const int page_no = i + 1;
+  int k = obj_find(&d.objs, pi.num);
+  if (k < 0) {
+    set_error("page object %ld missing", static_cast<long>(pi.num));
+    return false;
+  }
+  const ObjEntry &e = d.objs.elems[k];
+  const int r = page_rotation(d, pi);
+  double x0 = std::fmin(pi.box[0], pi.box[2]), x1 = std::fmax(pi.box[0], pi.box[2]);
+  double y0 = std::fmin(pi.box[1], pi.box[3]), y1 = std::fmax(pi.box[1], pi.box[3]);
+  double width = x1 - x0, height = y1 - y0;
+  if (!(width > 0) || !(height > 0)) {
+    set_error("page %ld: empty page box", static_cast<long>(page_no));
+    return false;
+  }
+  if (r == 90 || r == 270) std::swap(width, height);
+
+  std::string source;
+  if (!read_content(d, e, page_no, &source)) return false;
+  std::string rewritten;
+  rewrite_content(reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()), w.fonts, x,
+                  &rewritten);
+  std::string content;
+  cmyk_to_rgb(rewritten, &content);
+
+  std::string res;
+  if (w.has_res) {
+    remap_refs(x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size()), &res);
+  } else {
+    res = "<< /Font << /F1 " + std::to_string(x.nb.type0()) + " 0 R >> /ColorSpace << /DefaultRGB " +
+          std::to_string(x.nb.icc_space()) + " 0 R >> >>";
+  }
+
+  std::string matrix, tx, ty;
+  switch (r) {
+    case 90:
+      matrix = " /Matrix [0 -1 1 0 0 " + format_num(x1) + "]";
+      tx = format_num(-y0);
+      ty = "0";
+      break;
+    case 180:
+      matrix = " /Matrix [-1 0 0 -1 " + format_num(x1) + ' ' + format_num(y1) + "]";
+      tx = ty = "0";
+      break;
+    case 270:
+      matrix = " /Matrix [0 1 -1 0 " + format_num(y1) + " 0]";
+      tx = "0";
+      ty = format_num(-x0);
+      break;
+    default:
+      tx = format_num(-x0);
+      ty = format_num(-y0);
+      break;
+  }
+
+  out->begin_obj(x.nb.page_obj(i));
+  out->printf(
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %s %s] /Contents %d 0 R\n"
+      "   /Resources << /ColorSpace << /DefaultRGB %d 0 R >> /XObject << /P%d %d 0 R >> >> >>\nendobj\n",
+      format_num(width).c_str(), format_num(height).c_str(), x.nb.content_obj(i), x.nb.icc_space(), i,
+      x.nb.form_obj(i));
+
+  std::string dict = "<< /Type /XObject /Subtype /Form /BBox [" + format_num(x0) + ' ' + format_num(y0) + ' ' +
+                     format_num(x1) + ' ' + format_num(y1) + ']' + matrix + "\n   /Resources " + res +
+                     "\n   /Length " + std::to_string(content.size()) + " >>";
+  out->stream_obj(x.nb.form_obj(i), dict, content.data(), content.size());
+
+  char line[160];
+  int n = std::snprintf(line, sizeof line, "q 1 0 0 1 %s %s cm /P%d Do Q\n", tx.c_str(), ty.c_str(), i);
+  dict = "<< /Length " + std::to_string(n) + " >>";
+  out->stream_obj(x.nb.content_obj(i), dict, line, static_cast<std::uint64_t>(n));
+  return true;
+}
+
+}  // namespace zyk

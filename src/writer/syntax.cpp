@@ -1,0 +1,236 @@
+// A lexical walker over PDF object text.
+//
+// The reader's primitives search for names and keywords anywhere in a byte
+// range, which is right for finding keys but wrong for rewriting text: a
+// digit run inside a string, a comment or a name such as /F12 must never be
+// taken for a reference. These helpers walk the tokens instead:
+//   - a literal string runs to its balancing ')', backslash escaping one byte;
+//   - a hexadecimal string runs from '<' to the next '>';
+//   - a comment runs from '%' to the end of its line;
+//   - a name runs from '/' over regular characters (no white space, no
+//     delimiter);
+//   - dictionaries and arrays nest, counted on one depth;
+//   - a reference is three tokens "N G R": two digit runs and the keyword R,
+//     separated by any PDF white space (NUL, HT, LF, FF, CR, SP), the R not
+//     running on into a regular character.
+// Every loop stops at the given length; nothing recurses.
+#include <climits>
+#include <cstring>
+
+#include "writer/writer.h"
+
+namespace zyk {
+
+namespace {
+
+// Position after the ')' that closes the literal string whose '(' is at i,
+// or -1 when the text ends first.
+int literal_end(const byte *t, int i, int len) {
+  int nest = 0;
+  for (int j = i; j < len; j++) {
+    byte c = t[j];
+    if (c == '\\') {
+      j++;
+    } else if (c == '(') {
+      nest++;
+    } else if (c == ')' && --nest == 0) {
+      return j + 1;
+    }
+  }
+  return -1;
+}
+
+// Position after the '>' that closes the hexadecimal string at i, or -1.
+int hex_end(const byte *t, int i, int len) {
+  const void *gt = std::memchr(t + i + 1, '>', static_cast<std::size_t>(len - i - 1));
+  return gt ? static_cast<int>(static_cast<const byte *>(gt) - t) + 1 : -1;
+}
+
+int line_end(const byte *t, int i, int len) {
+  while (i < len && t[i] != '\r' && t[i] != '\n') i++;
+  return i;
+}
+
+int regular_end(const byte *t, int i, int len) {
+  while (i < len && is_regular(t[i])) i++;
+  return i;
+}
+
+bool all_digits(const byte *t, int s, int e) {
+  if (s >= e) return false;
+  for (int i = s; i < e; i++)
+    if (!is_digit(t[i])) return false;
+  return true;
+}
+
+// The reference whose object number is the digit token [s, e): returns the
+// position after its R, or -1 when the tokens that follow are no "G R".
+int ref_after(const byte *t, int e, int len) {
+  int g = e;
+  while (g < len && is_pdf_ws(t[g])) g++;
+  if (g == e) return -1;
+  int ge = regular_end(t, g, len);
+  if (!all_digits(t, g, ge)) return -1;
+  int r = ge;
+  while (r < len && is_pdf_ws(t[r])) r++;
+  if (r == ge || r >= len || t[r] != 'R') return -1;
+  if (r + 1 < len && is_regular(t[r + 1])) return -1;
+  return r + 1;
+}
+
+int digits_value(const byte *t, int s, int e) {
+  long long v = 0;
+  for (int i = s; i < e; i++) {
+    v = v * 10 + (t[i] - '0');
+    if (v > INT_MAX) return -1;
+  }
+  return static_cast<int>(v);
+}
+
+// Position after the container ("<<" or "[") at i closes, or -1.
+int container_end(const byte *t, int i, int len) {
+  int depth = 0;
+  int j = i;
+  while (j < len) {
+    byte c = t[j];
+    if (c == '(') {
+      j = literal_end(t, j, len);
+      if (j < 0) return -1;
+    } else if (c == '%') {
+      j = line_end(t, j, len);
+    } else if (c == '<') {
+      if (j + 1 < len && t[j + 1] == '<') {
+        depth++;
+        j += 2;
+      } else {
+        j = hex_end(t, j, len);
+        if (j < 0) return -1;
+      }
+    } else if (c == '>') {
+      if (j + 1 < len && t[j + 1] == '>') {
+        j += 2;
+        if (--depth == 0) return j;
+      } else {
+        j++;
+      }
+    } else if (c == '[') {
+      depth++;
+      j++;
+    } else if (c == ']') {
+      j++;
+      if (--depth == 0) return j;
+    } else {
+      j++;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+int skip_ws_comments(const byte *t, int pos, int len) {
+  while (pos < len) {
+    if (is_pdf_ws(t[pos])) {
+      pos++;
+    } else if (t[pos] == '%') {
+      pos = line_end(t, pos, len);
+    } else {
+      break;
+    }
+  }
+  return pos;
+}
+
+int value_end(const byte *t, int pos, int len) {
+  int i = skip_ws_comments(t, pos, len);
+  if (i >= len) return -1;
+  byte c = t[i];
+  if (c == '[' || (c == '<' && i + 1 < len && t[i + 1] == '<')) return container_end(t, i, len);
+  if (c == '(') return literal_end(t, i, len);
+  if (c == '<') return hex_end(t, i, len);
+  if (c == '/') return regular_end(t, i + 1, len);
+  if (c == ')' || c == '>' || c == ']' || c == '}') return -1;
+  if (c == '{') return i + 1;
+  int e = regular_end(t, i, len);
+  if (all_digits(t, i, e)) {
+    int r = ref_after(t, e, len);
+    if (r > 0) return r;
+  }
+  return e;
+}
+
+void find_refs(const byte *t, int len, std::vector<RefHit> *out) {
+  int i = 0;
+  while (i < len) {
+    byte c = t[i];
+    if (is_pdf_ws(c)) {
+      i++;
+    } else if (c == '%') {
+      i = line_end(t, i, len);
+    } else if (c == '(') {
+      i = literal_end(t, i, len);
+      if (i < 0) return;
+    } else if (c == '<') {
+      if (i + 1 < len && t[i + 1] == '<') {
+        i += 2;
+      } else {
+        i = hex_end(t, i, len);
+        if (i < 0) return;
+      }
+    } else if (c == '/') {
+      i = regular_end(t, i + 1, len);
+    } else if (is_delim(c)) {
+      i++;
+    } else {
+      int e = regular_end(t, i, len);
+      if (all_digits(t, i, e)) {
+        int r = ref_after(t, e, len);
+        if (r > 0) {
+          out->push_back({digits_value(t, i, e), i, r});
+          i = r;
+          continue;
+        }
+      }
+      i = e;
+    }
+  }
+}
+
+bool dict_entries(const byte *t, int pos, int len, std::vector<DictEntry> *out, int *close) {
+  out->clear();
+  if (pos < 0 || pos + 1 >= len || t[pos] != '<' || t[pos + 1] != '<') return false;
+  int i = pos + 2;
+  for (;;) {
+    i = skip_ws_comments(t, i, len);
+    if (i + 1 >= len) return false;
+    if (t[i] == '>' && t[i + 1] == '>') {
+      *close = i;
+      return true;
+    }
+    if (t[i] != '/') return false;
+    int ke = regular_end(t, i + 1, len);
+    int v = skip_ws_comments(t, ke, len);
+    int ve = value_end(t, v, len);
+    if (ve < 0) return false;
+    out->push_back({i, ke, v, ve});
+    i = ve;
+  }
+}
+
+bool key_is(const byte *t, const DictEntry &e, const char *name) {
+  auto n = static_cast<int>(std::strlen(name));
+  return e.key_end - e.key - 1 == n && std::memcmp(t + e.key + 1, name, static_cast<std::size_t>(n)) == 0;
+}
+
+const DictEntry *dict_find(const byte *t, const std::vector<DictEntry> &es, const char *name) {
+  for (const DictEntry &e : es)
+    if (key_is(t, e, name)) return &e;
+  return nullptr;
+}
+
+bool token_is(const byte *t, int s, int e, const char *tok) {
+  auto n = static_cast<int>(std::strlen(tok));
+  return e - s == n && std::memcmp(t + s, tok, static_cast<std::size_t>(n)) == 0;
+}
+
+}  // namespace zyk

@@ -1,0 +1,335 @@
+// Object transfer: the source objects that the new pages need, copied under
+// new numbers with every reference renumbered.
+//
+// Which objects. Starting from the pages' resource texts, every reference is
+// followed, and so is every reference inside every object copied, until
+// nothing new is reached; each object is reached, numbered and copied once,
+// however many pages or objects name it. The map from source to output
+// numbers is therefore complete before any text is rewritten, and every
+// reference written resolves to the object it meant in the source. Memory is
+// the only bound on the number of objects.
+//
+// What a reference becomes, decided when its object is first reached:
+//   - a font dictionary is analysed (its record kept for text re-encoding):
+//     a Type3 font is copied, every other font is replaced by the substitute
+//     font B, and its own references (descriptor, font program, widths) are
+//     not followed;
+//   - an object that does not exist, a page or page-tree node, the catalog,
+//     a cross-reference or object stream, a PostScript XObject, or a stream
+//     whose dictionary does not parse becomes null, so copying a resource
+//     never drags in the source's pages and nothing dangles;
+//   - anything else is copied as B + 11 + k, k counting copied objects in the
+//     order they were reached.
+//
+// Streams are copied with their stored data unchanged; their dictionary is
+// rewritten: /Length becomes the exact count of data bytes written, as a
+// direct integer (a copied indirect /Length would point at an unrelated
+// output object), and image and form dictionaries lose what PDF/A forbids
+// without changing the page: /Interpolate true becomes false, /Alternates
+// and /OPI are dropped (their references are then not followed).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "flate/flate.h"
+#include "writer/writer.h"
+
+namespace zyk {
+
+namespace {
+
+bool entry_value_is(const byte *t, const std::vector<DictEntry> &es, const char *key, const char *value) {
+  const DictEntry *e = dict_find(t, es, key);
+  return e && token_is(t, e->val, e->val_end, value);
+}
+
+// The stream's dictionary entries, or false when they do not parse or its
+// data does not lie inside the file.
+bool stream_entries(const Doc &d, const ObjEntry &e, std::vector<DictEntry> *es) {
+  if (e.in_objstm || e.dict_off < 0 || e.stream_off <= e.dict_off) return false;
+  if (e.data_off < 0 || e.data_end < e.data_off || e.data_end > d.pdf_len) return false;
+  int close = 0;
+  return dict_entries(d.pdf, e.dict_off, e.stream_off, es, &close);
+}
+
+// The dictionary written for a copied stream (source numbering), for data
+// of data_len bytes. With `recoded` the data is no longer the stored data but
+// its decoded and rewritten form, compressed anew (`flate`) or plain: the
+// filter entries are replaced accordingly.
+std::string stream_dict(const Doc &d, const std::vector<DictEntry> &es, std::uint64_t data_len, bool recoded,
+                        bool flate) {
+  const byte *t = d.pdf;
+  bool xobject = entry_value_is(t, es, "Subtype", "/Image") || entry_value_is(t, es, "Subtype", "/Form");
+  std::string out = "<< /Length " + std::to_string(data_len);
+  if (recoded && flate) out += " /Filter /FlateDecode";
+  for (const DictEntry &x : es) {
+    if (key_is(t, x, "Length")) continue;
+    if (recoded && (key_is(t, x, "Filter") || key_is(t, x, "DecodeParms") || key_is(t, x, "DL"))) continue;
+    if (xobject && (key_is(t, x, "Alternates") || key_is(t, x, "OPI"))) continue;
+    out += ' ';
+    if (xobject && key_is(t, x, "Interpolate") && token_is(t, x.val, x.val_end, "true")) {
+      out += "/Interpolate false";
+      continue;
+    }
+    out.append(reinterpret_cast<const char *>(t) + x.key, static_cast<std::size_t>(x.val_end - x.key));
+  }
+  out += " >>";
+  return out;
+}
+
+// Form XObjects and tiling patterns hold content, which gets the same
+// device-colour rewriting as the pages' content.
+bool holds_content(const Doc &d, const std::vector<DictEntry> &es) {
+  return entry_value_is(d.pdf, es, "Subtype", "/Form") || entry_value_is(d.pdf, es, "PatternType", "1");
+}
+
+struct FreeDeleter {
+  void operator()(unsigned char *p) const { std::free(p); }
+};
+
+// The content of a copied content stream after rewriting, when that changes
+// it: compressed when the encoder succeeds (*flate), plain otherwise.
+bool recode_content(const Doc &d, const ObjEntry &e, std::string *data, bool *flate) {
+  std::string decoded;
+  if (!decode_stream(d, e, &decoded)) return false;
+  std::string rgb;
+  cmyk_to_rgb(decoded, &rgb);
+  if (rgb == decoded) return false;
+  unsigned char *packed = nullptr;
+  std::uint64_t packed_len = 0;
+  *flate = sx_deflate(reinterpret_cast<const unsigned char *>(rgb.data()), rgb.size(), &packed, &packed_len) == 0;
+  if (*flate) {
+    std::unique_ptr<unsigned char, FreeDeleter> owner(packed);
+    data->assign(reinterpret_cast<const char *>(packed), static_cast<std::size_t>(packed_len));
+  } else {
+    *data = std::move(rgb);
+  }
+  return true;
+}
+
+// Collects the spans of direct font dictionaries nested in the value [s, e).
+void inline_font_spans(const Doc &d, const byte *t, int s, int e, int depth, bool outer,
+                       std::vector<std::pair<int, int>> *spans) {
+  if (depth > k_inline_font_depth || s >= e) return;
+  if (t[s] == '[') {
+    for (int i = s + 1;;) {
+      i = skip_ws_comments(t, i, e);
+      if (i >= e || t[i] == ']') return;
+      int ve = value_end(t, i, e);
+      if (ve < 0) return;
+      inline_font_spans(d, t, i, ve, depth + 1, false, spans);
+      i = ve;
+    }
+  }
+  if (t[s] != '<' || s + 1 >= e || t[s + 1] != '<') return;
+  if (!outer) {
+    ObjEntry fake{0, -1, -1, -1, -1, -1, -1, 0, 1, t + s, e - s};
+    FontInfo fi{};
+    if (analyse_font(&d, fake, &fi) && fi.kind != FONT_TYPE3) {
+      spans->push_back({s, e});
+      return;
+    }
+  }
+  std::vector<DictEntry> es;
+  int close = 0;
+  if (!dict_entries(t, s, e, &es, &close)) return;
+  for (const DictEntry &x : es) {
+    byte c = t[x.val];
+    if (c == '[' || (c == '<' && x.val + 1 < x.val_end && t[x.val + 1] == '<'))
+      inline_font_spans(d, t, x.val, x.val_end, depth + 1, false, spans);
+  }
+}
+
+// 0 when a reference to this object must become null, 1 to copy it, 2 for
+// a font replaced by the substitute font.
+int classify(Transfer *x, const ObjEntry &e) {
+  const Doc &d = *x->doc;
+  if (e.num == d.catalog_num) return 0;
+  if (e.is_stream) {
+    std::vector<DictEntry> es;
+    if (!stream_entries(d, e, &es)) return 0;
+    const byte *t = d.pdf;
+    if (entry_value_is(t, es, "Type", "/XRef") || entry_value_is(t, es, "Type", "/ObjStm")) return 0;
+    if (entry_value_is(t, es, "Subtype", "/PS") || entry_value_is(t, es, "Subtype2", "/PS")) return 0;
+    return 1;
+  }
+  const byte *t;
+  int s, end;
+  if (dict_range(d.pdf, d.pdf_len, e, &t, &s, &end) && obj_type(t, s, end) != 0) return 0;
+  FontInfo fi{};
+  if (analyse_font(&d, e, &fi)) {
+    x->font_infos.push_back(fi);
+    return fi.kind == FONT_TYPE3 ? 1 : 2;
+  }
+  const byte *text;
+  int len;
+  return object_text(d, e, &text, &len) ? 1 : 0;
+}
+
+// The source-level text written for a copied object: a stream's cleaned
+// dictionary or another object's value, direct fonts replaced.
+std::string copied_text(const Doc &d, const ObjEntry &e) {
+  if (e.is_stream) {
+    std::vector<DictEntry> es;
+    stream_entries(d, e, &es);
+    std::string dict = stream_dict(d, es, static_cast<std::uint64_t>(e.data_end - e.data_off), false, false);
+    return replace_inline_fonts(d, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
+  }
+  const byte *t;
+  int n;
+  if (!object_text(d, e, &t, &n)) return "null";
+  return replace_inline_fonts(d, t, n);
+}
+
+void reach(Transfer *x, int num) {
+  if (num <= 0 || objmap_find(&x->map, num) >= 0) return;
+  int k = obj_find(&x->doc->objs, num);
+  int target = 0;
+  if (k >= 0) {
+    switch (classify(x, x->doc->objs.elems[k])) {
+      case 1:
+        target = x->nb.first_copied() + static_cast<int>(x->order.size());
+        x->order.push_back(num);
+        break;
+      case 2:
+        target = x->nb.type0();
+        break;
+      default:
+        break;
+    }
+  }
+  objmap_push(&x->map, num, target);
+}
+
+void reach_all(Transfer *x, const byte *t, int len) {
+  std::vector<RefHit> hits;
+  find_refs(t, len, &hits);
+  for (const RefHit &h : hits) reach(x, h.num);
+}
+
+}  // namespace
+
+bool object_text(const Doc &d, const ObjEntry &e, const byte **text, int *len) {
+  const byte *t;
+  int s, end;
+  if (e.in_objstm) {
+    if (!e.os_text) return false;
+    t = e.os_text;
+    end = e.os_len;
+    s = skip_ws_comments(t, 0, end);
+  } else if (e.is_stream) {
+    if (e.dict_off < 0 || e.stream_off <= e.dict_off) return false;
+    t = d.pdf;
+    s = e.dict_off;
+    end = e.stream_off;
+  } else {
+    // "N G obj" then the value, up to "endobj".
+    if (e.hdr_off < 0 || e.endobj_off <= e.hdr_off || e.endobj_off > d.pdf_len) return false;
+    t = d.pdf;
+    end = e.endobj_off;
+    int i = e.hdr_off;
+    parse_int_at(t, end, &i);
+    i = skip_ws(t, i, end);
+    if (i < end && is_digit(t[i])) parse_int_at(t, end, &i);
+    i = skip_ws(t, i, end);
+    if (!kw_at(t, i, end, "obj")) return false;
+    s = skip_ws_comments(t, i + 3, end);
+  }
+  int ve = value_end(t, s, end);
+  if (ve < 0 || ve <= s) return false;
+  *text = t + s;
+  *len = ve - s;
+  return true;
+}
+
+std::string replace_inline_fonts(const Doc &d, const byte *t, int len) {
+  std::vector<std::pair<int, int>> spans;
+  int s = skip_ws_comments(t, 0, len);
+  int e = value_end(t, s, len);
+  if (e > s) inline_font_spans(d, t, s, e, 0, true, &spans);
+  std::string out;
+  out.reserve(static_cast<std::size_t>(len));
+  int from = 0;
+  // Spaced: the name before a direct dictionary may touch it ("/F1<<").
+  const std::string ref = " " + std::to_string(k_substitute_font_key) + " 0 R ";
+  for (auto [a, b] : spans) {
+    out.append(reinterpret_cast<const char *>(t) + from, static_cast<std::size_t>(a - from));
+    out += ref;
+    from = b;
+  }
+  out.append(reinterpret_cast<const char *>(t) + from, static_cast<std::size_t>(len - from));
+  return out;
+}
+
+void transfer_init(Transfer *x, const Doc *d, const Numbering &nb) {
+  x->doc = d;
+  x->nb = nb;
+  objmap_push(&x->map, k_default_rgb_key, nb.icc_space());
+  objmap_push(&x->map, k_substitute_font_key, nb.type0());
+}
+
+bool transfer_collect(Transfer *x, const byte *text, int len) {
+  reach_all(x, text, len);
+  const Doc &d = *x->doc;
+  while (x->followed < x->order.size() && !x->map.failed) {
+    int num = x->order[x->followed++];
+    const ObjEntry &e = d.objs.elems[obj_find(&d.objs, num)];
+    std::string text = copied_text(d, e);
+    reach_all(x, reinterpret_cast<const byte *>(text.data()), static_cast<int>(text.size()));
+  }
+  return !x->map.failed;
+}
+
+void remap_refs(const Transfer &x, const byte *t, int len, std::string *out) {
+  std::vector<RefHit> hits;
+  find_refs(t, len, &hits);
+  out->clear();
+  out->reserve(static_cast<std::size_t>(len) + 16);
+  int from = 0;
+  char num[24];
+  for (const RefHit &h : hits) {
+    out->append(reinterpret_cast<const char *>(t) + from, static_cast<std::size_t>(h.start - from));
+    int idx = objmap_find(&x.map, h.num);
+    int v = idx >= 0 ? x.map.vals[idx] : 0;
+    if (v > 0) {
+      int n = std::snprintf(num, sizeof num, "%d 0 R", v);
+      out->append(num, static_cast<std::size_t>(n));
+    } else {
+      out->append("null");
+    }
+    from = h.end;
+  }
+  out->append(reinterpret_cast<const char *>(t) + from, static_cast<std::size_t>(len - from));
+}
+
+void transfer_write(const Transfer &x, Out *out) {
+  const Doc &d = *x.doc;
+  std::string text;
+  for (std::size_t k = 0; k < x.order.size() && !out->failed; k++) {
+    const int t_num = x.nb.first_copied() + static_cast<int>(k);
+    const ObjEntry &e = d.objs.elems[obj_find(&d.objs, x.order[k])];
+    if (e.is_stream) {
+      std::vector<DictEntry> es;
+      stream_entries(d, e, &es);
+      std::string recoded;
+      bool flate = false;
+      bool is_recoded = holds_content(d, es) && recode_content(d, e, &recoded, &flate);
+      const void *data = is_recoded ? static_cast<const void *>(recoded.data()) : d.pdf + e.data_off;
+      const std::uint64_t n = is_recoded ? recoded.size() : static_cast<std::uint64_t>(e.data_end - e.data_off);
+      std::string dict = stream_dict(d, es, n, is_recoded, flate);
+      std::string source =
+          replace_inline_fonts(d, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
+      remap_refs(x, reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()), &text);
+      out->stream_obj(t_num, text, data, n);
+    } else {
+      std::string source = copied_text(d, e);
+      remap_refs(x, reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()), &text);
+      out->begin_obj(t_num);
+      out->str(text);
+      out->str("\nendobj\n");
+    }
+  }
+}
+
+}  // namespace zyk

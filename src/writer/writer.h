@@ -1,0 +1,270 @@
+// PDF/A writing: the conversion driver, page wrapping, object transfer, the
+// content-rewriting step, the substitute font objects, colour profile,
+// output intent and metadata, and the output file.
+//
+// The road of one run (pdfa_convert_core):
+//   guards -> per page: resources (merged with the default RGB space), font
+//   resources, references followed transitively (transfer) -> header,
+//   catalog, page tree -> per page: content decoded (filters), rewritten
+//   (rewrite_content, device CMYK to RGB), page + form + content stream ->
+//   font objects B..B+4 -> colour and metadata objects B+5..B+10 ->
+//   transferred objects from B+11 -> cross-reference table, trailer with /ID
+//   -> temporary file renamed over the output path.
+//
+// Output object numbers with n pages and B = 3n + 3: 1 catalog, 2 page tree,
+// 3i+3 / 3i+4 / 3i+5 page, form and content stream of page i, B..B+4 the
+// substitute font, B+5 ICC profile, B+6 ICC colour space, B+7 profile text,
+// B+8 output intent, B+9 metadata, B+10 information dictionary, and from
+// B+11 the source objects copied, densely, in the order they were reached.
+// Every number from 1 to the highest is written, so the cross-reference
+// table has no free entry besides entry 0.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "base/base.h"
+#include "font/font.h"
+#include "pdf/pdf.h"
+
+namespace zyk {
+
+// ---- limits, in one place ----------------------------------------------------
+
+inline constexpr int k_max_pages = 100000;
+// /Parent links followed for inherited resources and rotation.
+inline constexpr int k_inherit_depth = 32;
+// Cross-reference offsets have ten digits.
+inline constexpr std::uint64_t k_max_output = 9999999999ULL;
+// Largest decoded content stream (each filter stage is bounded by it).
+inline constexpr std::uint64_t k_max_decoded = std::uint64_t{1} << 30;
+// A source object number the loader never keeps (it drops numbers above
+// 8,388,607): resource texts name the default RGB colour space with it before
+// renumbering, and the map sends it to B + 6.
+inline constexpr int k_default_rgb_key = 99999999;
+
+// Likewise the substitute font B: direct font dictionaries are replaced by a
+// reference to it before renumbering.
+inline constexpr int k_substitute_font_key = 99999998;
+
+// Nesting of dictionaries and arrays looked into for direct font
+// dictionaries.
+inline constexpr int k_inline_font_depth = 64;
+
+// The fixed texts of the output.
+inline constexpr const char *k_producer = "vexlorin-pdfa 1.0.0";
+inline constexpr const char *k_pdf_date = "D:20260101000000Z";
+inline constexpr const char *k_xmp_date = "2026-01-01T00:00:00Z";
+
+// ---- numbering -------------------------------------------------------------------
+
+struct Numbering {
+  int npages;
+  int base;  // B = 3n + 3
+  int page_obj(int i) const { return 3 * i + 3; }
+  int form_obj(int i) const { return 3 * i + 4; }
+  int content_obj(int i) const { return 3 * i + 5; }
+  int type0() const { return base; }
+  int cidfont() const { return base + 1; }
+  int fontfile() const { return base + 2; }
+  int tounicode() const { return base + 3; }
+  int descriptor() const { return base + 4; }
+  int icc() const { return base + 5; }
+  int icc_space() const { return base + 6; }
+  int profile_text() const { return base + 7; }
+  int output_intent() const { return base + 8; }
+  int metadata() const { return base + 9; }
+  int info() const { return base + 10; }
+  int first_copied() const { return base + 11; }
+};
+
+// ---- output buffer -----------------------------------------------------------------
+
+// The output under construction. A Buf that cannot grow drops its bytes and
+// would silently start again on the next append; Out makes that loss sticky
+// (`failed`) so that the run ends with "out of memory" instead of writing a
+// file with a hole. Offsets of object headers are kept by output number.
+struct Out {
+  Buf b{};
+  bool failed = false;
+  std::vector<std::uint64_t> offsets;  // k_unwritten until the object is begun
+
+  static constexpr std::uint64_t k_unwritten = ~std::uint64_t{0};
+
+  Out() = default;
+  Out(const Out &) = delete;
+  Out &operator=(const Out &) = delete;
+  ~Out() { buf_free(&b); }
+
+  std::uint64_t size() const { return failed ? 0 : b.used; }
+  void bytes(const void *p, std::uint64_t n);
+  void str(const char *s);
+  void str(const std::string &s) { bytes(s.data(), s.size()); }
+  void printf(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+  // Records the offset of object `num` and writes its header line.
+  void begin_obj(int num);
+  // Writes a whole stream object: the complete dictionary text (holding
+  // /Length n), the n data bytes, and the end-of-line before "endstream"
+  // that /Length does not count.
+  void stream_obj(int num, const std::string &dict, const void *data, std::uint64_t n);
+};
+
+// ---- the run ----------------------------------------------------------------------
+
+// Converts a loaded document into a PDF/A file of the given part (1 or 2).
+// Returns 1 when the output file is complete at out_path (the error text is
+// cleared), 0 after setting the error text; on failure no file is left at
+// out_path and an existing file there is untouched.
+int pdfa_convert_core(const Doc *d, const char *out_path, int part);
+
+// Coordinates and lengths: an integral value that fits 32 bits as an
+// integer, anything else with four decimals.
+std::string format_num(double v);
+
+// ---- syntax helpers (syntax.cpp) -----------------------------------------------------
+//
+// A small lexical walker over PDF object text: literal strings (nested,
+// escaped), hexadecimal strings, comments, names, dictionaries and arrays are
+// recognised so that nothing inside a string or a comment is ever taken for a
+// reference or a key.
+
+inline bool is_delim(byte c) {
+  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
+         c == '/' || c == '%';
+}
+inline bool is_regular(byte c) { return !is_pdf_ws(c) && !is_delim(c); }
+
+// White space and comments skipped from pos.
+int skip_ws_comments(const byte *t, int pos, int len);
+// End (exclusive) of the one value that starts at pos after white space and
+// comments: a dictionary, array, string, name, reference "N G R" or other
+// token. -1 when the text ends inside it or no value starts there.
+int value_end(const byte *t, int pos, int len);
+
+// An indirect reference found in text: source number (-1 when the digits do
+// not fit 31 bits) and the byte range from its first digit to after its R.
+struct RefHit {
+  int num;
+  int start;
+  int end;
+};
+// Every "N G R" outside strings and comments, with any PDF white space (at
+// least one byte) between the parts and any generation.
+void find_refs(const byte *t, int len, std::vector<RefHit> *out);
+
+// A top-level entry of a dictionary: key name (at the slash) and value range.
+struct DictEntry {
+  int key;
+  int key_end;
+  int val;
+  int val_end;
+};
+// Lists the entries of the dictionary whose "<<" is at pos; *close receives
+// the position of its closing ">>". False when it does not close or does not
+// hold name/value pairs.
+bool dict_entries(const byte *t, int pos, int len, std::vector<DictEntry> *out, int *close);
+// True when the entry's key is exactly /name.
+bool key_is(const byte *t, const DictEntry &e, const char *name);
+// The entry with key /name, or null.
+const DictEntry *dict_find(const byte *t, const std::vector<DictEntry> &es, const char *name);
+// True when [s, e) is exactly the given token (after white space).
+bool token_is(const byte *t, int s, int e, const char *tok);
+
+// ---- object transfer (transfer.cpp) ------------------------------------------------
+
+// Source objects reached from the pages' resources, followed transitively.
+struct Transfer {
+  const Doc *doc = nullptr;
+  Numbering nb{};
+  // Source number -> output number; 0 means "write null" (missing objects,
+  // page-tree nodes, the catalog, PostScript XObjects, unusable streams).
+  ObjMap map{};
+  // Copied source numbers in the order reached; entry k becomes B + 11 + k.
+  std::vector<int> order;
+  // Analysis of every font dictionary reached, in the order reached.
+  std::vector<FontInfo> font_infos;
+  std::size_t followed = 0;  // entries of `order` whose references are queued
+
+  Transfer() = default;
+  Transfer(const Transfer &) = delete;
+  Transfer &operator=(const Transfer &) = delete;
+  ~Transfer() { objmap_free(&map); }
+};
+
+void transfer_init(Transfer *x, const Doc *d, const Numbering &nb);
+// Reaches every reference of the text and everything those objects refer
+// to. False when the map could not grow (out of memory).
+bool transfer_collect(Transfer *x, const byte *text, int len);
+// Copies text with each reference replaced by its output "v 0 R", or by
+// "null" when the map says so or does not know the number.
+void remap_refs(const Transfer &x, const byte *t, int len, std::string *out);
+// The text with every direct font dictionary nested in it (a value inside
+// a dictionary or array, not the text's own outermost dictionary) replaced by
+// a reference to the substitute font, Type3 fonts excepted.
+std::string replace_inline_fonts(const Doc &d, const byte *t, int len);
+// Appends the copied objects B + 11 ... in order.
+void transfer_write(const Transfer &x, Out *out);
+// The text of one source object as the transfer reads it: the dictionary
+// of a stream (to its "stream" keyword), the value of any other object.
+bool object_text(const Doc &d, const ObjEntry &e, const byte **text, int *len);
+
+// ---- stream decoding for content (filters.cpp) ---------------------------------------
+
+// Decodes a stream object's data through its whole filter chain (Flate, LZW,
+// ASCII85, ASCIIHex, RunLength, with PNG and TIFF predictors). False for a
+// filter that cannot be decoded here (image codecs, Crypt) or corrupt data
+// whose decoder gives up.
+bool decode_stream(const Doc &d, const ObjEntry &e, std::string *out);
+
+// ---- content (content.cpp) -----------------------------------------------------------
+
+// The rewriting of a page's content for the substitute font. Until text
+// re-encoding lands it copies the content unchanged; its signature is the
+// slot the re-encoding fills.
+void rewrite_content(const byte *content, int len, const PageFontList &fonts, const Transfer &x, std::string *out);
+// Turns painting in DeviceCMYK into the equivalent DeviceRGB operators:
+// k/K become rg/RG, "/DeviceCMYK cs|CS" becomes "/DeviceRGB", and the four
+// operands of sc/scn/SC/SCN in that space become three.
+void cmyk_to_rgb(const std::string &in, std::string *out);
+
+// ---- pages (pages.cpp) ---------------------------------------------------------------
+
+struct PageWork {
+  std::string res;        // merged source-level resource text, or empty
+  bool has_res = false;
+  PageFontList fonts{};
+  PageWork() = default;
+  PageWork(const PageWork &) = delete;
+  PageWork &operator=(const PageWork &) = delete;
+  PageWork(PageWork &&o) noexcept : res(std::move(o.res)), has_res(o.has_res), fonts(o.fonts) { o.fonts = {}; }
+  ~PageWork() { page_font_list_free(&fonts); }
+};
+
+// Rotation of a page in 0..359: its own /Rotate, else the nearest ancestor's,
+// negative multiples of 90 included.
+int page_rotation(const Doc &d, const PageInfo &pi);
+// The page's resource text with /DefaultRGB merged into its colour spaces.
+bool page_resources(const Doc &d, const PageInfo &pi, PageWork *w);
+// Appends page i's page object, form XObject and content stream.
+bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *out);
+
+// ---- fixed objects (fonts.cpp, colour.cpp) --------------------------------------------
+
+bool write_font_objects(const Numbering &nb, Out *out);
+void write_colour_and_metadata(const Numbering &nb, int part, Out *out);
+// The XMP packet of the given part.
+std::string xmp_packet(int part);
+
+// ---- identifiers (digest.cpp) --------------------------------------------------------
+
+void md5(const void *data, std::uint64_t n, unsigned char digest[16]);
+
+// ---- output file (outfile.cpp) -------------------------------------------------------
+
+// Writes the bytes to a temporary file beside out_path and renames it over
+// out_path once complete. Sets the failure table's message and returns false
+// on any failure, leaving no temporary file.
+bool write_output_file(const char *out_path, const char *data, std::uint64_t n);
+
+}  // namespace zyk
