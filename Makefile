@@ -1,7 +1,7 @@
 # Two entry points: `make run` (build and run the main job on the bundled
 # sample) and `make test` (install what the tests need, build, run all tests
 # in a normal and a sanitizer build).
-BUILD ?= build
+BUILD ?= build-release
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 
 .PHONY: all build run test clean
@@ -12,8 +12,11 @@ build:
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZYK_TESTS=OFF >/dev/null
 	cmake --build $(BUILD) -j$(JOBS)
 
+# The main job: convert the bundled sample to PDF/A-2b and check the result.
 run: build
-	./$(BUILD)/pdf-dump samples/hello.pdf
+	./$(BUILD)/zyk-pdfa convert samples/hello.pdf $(BUILD)/hello-pdfa.pdf
+	./$(BUILD)/zyk-pdfa check $(BUILD)/hello-pdfa.pdf
+	./$(BUILD)/zyk-pdfa report $(BUILD)/hello-pdfa.pdf
 
 test:
 	bash scripts/test.sh

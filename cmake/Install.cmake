@@ -22,5 +22,8 @@ write_basic_package_version_file("${CMAKE_BINARY_DIR}/zyk_out_pdfaConfigVersion.
 install(FILES "${CMAKE_BINARY_DIR}/zyk_out_pdfaConfig.cmake" "${CMAKE_BINARY_DIR}/zyk_out_pdfaConfigVersion.cmake"
   DESTINATION "${ZYK_CMAKE_DIR}")
 
+# The pkg-config file finds the prefix relative to itself, so an installed
+# tree can be moved (or installed with --prefix) and still be found.
+file(RELATIVE_PATH ZYK_PC_UP "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
 configure_file("${CMAKE_SOURCE_DIR}/cmake/zyk_out_pdfa.pc.in" "${CMAKE_BINARY_DIR}/zyk_out_pdfa.pc" @ONLY)
 install(FILES "${CMAKE_BINARY_DIR}/zyk_out_pdfa.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
