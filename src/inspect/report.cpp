@@ -156,9 +156,16 @@ Features doc_features(const Doc *d) {
   Features f{false, false, false, true};
   std::vector<unsigned char> memo;
   for (int n = 0; n < d->objs.nelems; n++) {
+    const ObjEntry &entry = d->objs.elems[n];
     const byte *t;
     int s, e;
-    if (!dict_range(d->pdf, d->pdf_len, d->objs.elems[n], &t, &s, &e)) continue;
+    if (!dict_range(d->pdf, d->pdf_len, entry, &t, &s, &e)) {
+      // A colour space is an array, often an object of its own: such an
+      // object has no dictionary, but its body names the profile.
+      if (!f.has_icc_profile && !entry.in_objstm && entry.hdr_off >= 0 && entry.endobj_off > entry.hdr_off)
+        f.has_icc_profile = find_name(d->pdf, entry.endobj_off, entry.hdr_off, entry.endobj_off, "ICCBased") >= 0;
+      continue;
+    }
     if (!f.has_output_intent)
       f.has_output_intent = find_name(t, e, s, e, "OutputIntent") >= 0 || find_name(t, e, s, e, "OutputIntents") >= 0;
     if (!f.has_xmp_metadata) f.has_xmp_metadata = find_name(t, e, s, e, "Metadata") >= 0;

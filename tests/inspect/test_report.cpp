@@ -288,6 +288,8 @@ TEST(Report, FeatureFlags) {
       {"a longer name is no intent", "", {"<< /OutputIntentX 1 >>"}, "", "FFFT"},
       {"Metadata key", " /Metadata 4 0 R", {stream_obj("", "<x/>")}, "", "FTFT"},
       {"ICCBased colour space", "", {}, " /Resources << /ColorSpace << /CS0 [/ICCBased 4 0 R] >> >>", "FFTT"},
+      {"ICCBased colour space as an array object", "", {"[ /ICCBased 5 0 R ]"}, " /Resources << /ColorSpace << /CS0 4 0 R >> >>",
+       "FFTT"},
       {"names inside stream data do not count",
        "",
        {stream_obj("", "/Metadata /ICCBased /OutputIntents /Type /Font /Subtype /Type1")},
