@@ -100,8 +100,8 @@ void write_colour_and_metadata(const Numbering &nb, int part, Out *out) {
   std::string xmp = xmp_packet(part);
   unsigned char *packed = nullptr;
   std::uint64_t packed_len = 0;
-  if (part != 1 && sx_deflate(reinterpret_cast<const unsigned char *>(xmp.data()), xmp.size(), &packed,
-                              &packed_len) == 0) {
+  if (part != 1 &&
+      sx_deflate(reinterpret_cast<const unsigned char *>(xmp.data()), xmp.size(), &packed, &packed_len) == 0) {
     std::unique_ptr<unsigned char, FreeDeleter> owner(packed);
     std::snprintf(dict, sizeof dict, "<< /Type /Metadata /Subtype /XML /Length %llu /Filter /FlateDecode >>",
                   static_cast<unsigned long long>(packed_len));

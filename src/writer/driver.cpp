@@ -92,8 +92,8 @@ int out_of_memory() {
 void write_header_catalog_tree(const Numbering &nb, Out *out) {
   out->str("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
   out->begin_obj(1);
-  out->printf("<< /Type /Catalog /Pages 2 0 R /Metadata %d 0 R /OutputIntents [ %d 0 R ] >>\nendobj\n",
-              nb.metadata(), nb.output_intent());
+  out->printf("<< /Type /Catalog /Pages 2 0 R /Metadata %d 0 R /OutputIntents [ %d 0 R ] >>\nendobj\n", nb.metadata(),
+              nb.output_intent());
   out->begin_obj(2);
   out->printf("<< /Type /Pages /Count %d /Kids [", nb.npages);
   for (int i = 0; i < nb.npages; i++) out->printf(i ? " %d 0 R" : "%d 0 R", nb.page_obj(i));
@@ -115,8 +115,8 @@ void write_xref_trailer(const Numbering &nb, Out *out) {
   md5(out->b.chars, out->b.used, id);
   char hex[33];
   for (int i = 0; i < 16; i++) std::snprintf(hex + 2 * i, 3, "%02x", id[i]);
-  out->printf("trailer\n<< /Size %zu /Root 1 0 R /Info %d 0 R /ID [<%s><%s>] >>\nstartxref\n%llu\n", size,
-              nb.info(), hex, hex, static_cast<unsigned long long>(xref));
+  out->printf("trailer\n<< /Size %zu /Root 1 0 R /Info %d 0 R /ID [<%s><%s>] >>\nstartxref\n%llu\n", size, nb.info(),
+              hex, hex, static_cast<unsigned long long>(xref));
   out->str("%%EOF\n");
 }
 

@@ -199,7 +199,8 @@ bool unpredict(const Predictor &p, std::string *data) {
     out = *data;
     for (std::size_t r = 0; r + row <= out.size(); r += row)
       for (std::size_t i = bpp; i < row; i++)
-        out[r + i] = static_cast<char>(static_cast<unsigned char>(out[r + i]) + static_cast<unsigned char>(out[r + i - bpp]));
+        out[r + i] =
+            static_cast<char>(static_cast<unsigned char>(out[r + i]) + static_cast<unsigned char>(out[r + i - bpp]));
     *data = std::move(out);
     return true;
   }
@@ -219,16 +220,24 @@ bool unpredict(const Predictor &p, std::string *data) {
       int c = k >= bpp ? static_cast<unsigned char>(prior[k - bpp]) : 0;
       int x = static_cast<unsigned char>(cur[k]);
       switch (type) {
-        case 0: break;
-        case 1: x += a; break;
-        case 2: x += b; break;
-        case 3: x += (a + b) / 2; break;
+        case 0:
+          break;
+        case 1:
+          x += a;
+          break;
+        case 2:
+          x += b;
+          break;
+        case 3:
+          x += (a + b) / 2;
+          break;
         case 4: {
           int pa = std::abs(b - c), pb = std::abs(a - c), pc = std::abs(a + b - 2 * c);
           x += (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
           break;
         }
-        default: return false;
+        default:
+          return false;
       }
       cur[k] = static_cast<char>(x & 0xff);
     }

@@ -295,8 +295,8 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
       x.nb.form_obj(i));
 
   std::string dict = "<< /Type /XObject /Subtype /Form /BBox [" + format_num(x0) + ' ' + format_num(y0) + ' ' +
-                     format_num(x1) + ' ' + format_num(y1) + ']' + matrix + "\n   /Resources " + res +
-                     "\n   /Length " + std::to_string(content.size()) + " >>";
+                     format_num(x1) + ' ' + format_num(y1) + ']' + matrix + "\n   /Resources " + res + "\n   /Length " +
+                     std::to_string(content.size()) + " >>";
   out->stream_obj(x.nb.form_obj(i), dict, content.data(), content.size());
 
   char line[160];

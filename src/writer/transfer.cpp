@@ -251,11 +251,13 @@ std::string replace_inline_fonts(const Doc &d, const byte *t, int len) {
   std::string out;
   out.reserve(static_cast<std::size_t>(len));
   int from = 0;
-  // Spaced: the name before a direct dictionary may touch it ("/F1<<").
-  const std::string ref = " " + std::to_string(k_substitute_font_key) + " 0 R ";
+  const std::string ref = std::to_string(k_substitute_font_key) + " 0 R";
   for (auto [a, b] : spans) {
     out.append(reinterpret_cast<const char *>(t) + from, static_cast<std::size_t>(a - from));
+    // A name may touch the dictionary it names ("/F1<<"): keep the tokens apart.
+    if (a > 0 && !is_pdf_ws(t[a - 1])) out += ' ';
     out += ref;
+    if (b < len && is_regular(t[b])) out += ' ';
     from = b;
   }
   out.append(reinterpret_cast<const char *>(t) + from, static_cast<std::size_t>(len - from));

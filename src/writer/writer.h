@@ -130,8 +130,8 @@ std::string format_num(double v);
 // reference or a key.
 
 inline bool is_delim(byte c) {
-  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' ||
-         c == '/' || c == '%';
+  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
+         c == '%';
 }
 inline bool is_regular(byte c) { return !is_pdf_ws(c) && !is_delim(c); }
 
@@ -231,7 +231,7 @@ void cmyk_to_rgb(const std::string &in, std::string *out);
 // ---- pages (pages.cpp) ---------------------------------------------------------------
 
 struct PageWork {
-  std::string res;        // merged source-level resource text, or empty
+  std::string res;  // merged source-level resource text, or empty
   bool has_res = false;
   PageFontList fonts{};
   PageWork() = default;

@@ -50,7 +50,8 @@ const std::vector<FailCase> &fail_cases() {
   static const std::vector<FailCase> cases = {
       {"missing input", "", "cannot open {in}", false},
       {"encrypted input",
-       zyk_test::make_pdf(wt::one_page("", "0 0 1 1 re f")) + "trailer\n<< /Root 1 0 R /Encrypt << /Filter /Standard >> >>\n",
+       zyk_test::make_pdf(wt::one_page("", "0 0 1 1 re f")) +
+           "trailer\n<< /Root 1 0 R /Encrypt << /Filter /Standard >> >>\n",
        "encrypted PDFs are not supported: {in}", false},
       {"content is a string",
        zyk_test::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
@@ -90,8 +91,8 @@ TEST(ConvertFailures, EveryMessageLeavesNoFileAndKeepsAnExistingOne) {
       for (bool existing : {false, true}) {
         SCOPED_TRACE(std::string(c.what) + " part " + std::to_string(part) + (existing ? " over a file" : ""));
         if (c.missing_dir && existing) continue;
-        std::string in = c.input.empty() ? wt::fresh_path("absent.pdf")
-                                         : zyk_test::write_temp(wt::fresh_name("in.pdf"), c.input);
+        std::string in =
+            c.input.empty() ? wt::fresh_path("absent.pdf") : zyk_test::write_temp(wt::fresh_name("in.pdf"), c.input);
         std::string dir = c.missing_dir ? wt::fresh_path("no-such-dir") : fresh_dir();
         std::string out = dir + "/out.pdf";
         const std::string sentinel = "an older file that must survive\n";

@@ -27,8 +27,8 @@ inline std::string stream(const std::string &dict_entries, const std::string &da
 inline std::vector<std::string> one_page(const std::string &page_extra, const std::string &content,
                                          const std::string &resources = "<< >>") {
   return {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
-          "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Resources " + resources +
-              " /Contents 4 0 R " + page_extra + " >>",
+          "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 100] /Resources " + resources + " /Contents 4 0 R " +
+              page_extra + " >>",
           stream("", content)};
 }
 
@@ -125,7 +125,18 @@ inline Output read_output(const std::string &bytes) {
   return o;
 }
 
-// Renders one page with pdftoppm as 8-bit grey; empty when the tool is
+// The PDF/A checker of the shared tools, or "" when absent. It is started
+// with the system interpreter when there is one: the checker needs that
+// interpreter's modules, and a shim in front of it costs seconds per call.
+inline std::string lint_command(int part) {
+  std::string lint = std::string(ZYK_SHARED_DIR) + "/tools/pdfa-lint";
+  if (!std::filesystem::exists(lint)) return "";
+  std::string py = std::filesystem::exists("/usr/bin/python3") ? "/usr/bin/python3 " : "";
+  return py + "\"" + lint + "\" --part " + std::to_string(part);
+}
+
+// Renders the visible box (crop box) of the first page with pdftoppm as
+// 8-bit grey; empty when the tool is
 // missing or fails.
 struct Image {
   int w = 0, h = 0;
@@ -139,8 +150,8 @@ inline bool have_tool(const std::string &name) {
 inline Image render(const std::string &pdf_path, int dpi = 24) {
   Image img;
   std::string prefix = fresh_path("render");
-  std::string cmd = "pdftoppm -gray -r " + std::to_string(dpi) + " -f 1 -l 1 -singlefile \"" + pdf_path + "\" \"" +
-                    prefix + "\" 2>/dev/null";
+  std::string cmd = "pdftoppm -cropbox -gray -r " + std::to_string(dpi) + " -f 1 -l 1 -singlefile \"" + pdf_path +
+                    "\" \"" + prefix + "\" 2>/dev/null";
   if (zyk_test::run_command(cmd, nullptr) != 0) return img;
   std::string pgm = zyk_test::read_all(prefix + ".pgm");
   std::remove((prefix + ".pgm").c_str());

@@ -1,0 +1,127 @@
+// The shared corpus: every file that loads converts for both parts, qpdf
+// finds no error in any output, and the PDF/A checker finds no fault of file
+// structure, trailer, metadata, output intent or references. The checker
+// runs over a sample (every fifth file) unless ZYK_CORPUS_FULL is set: it
+// costs about a fifth of a second per file.
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include "pdf/pdf.h"
+#include "writer_fixture.h"
+
+namespace {
+
+constexpr std::size_t k_lint_sample_every = 5;
+
+struct Outputs {
+  std::vector<std::string> files[3];  // by part
+  int loaded = 0;
+  int refused = 0;
+};
+
+// Rule ids of the groups the outputs must always satisfy, by part.
+bool required_rule(int part, const std::string &id) {
+  static const std::vector<std::string> part1 = {"6.1.2-", "6.1.3-", "6.1.4-", "6.1.6-",   "6.1.7-", "6.7.",
+                                                 "6.2.2-", "ref-1",  "xref-1", "struct-1", "oi-1"};
+  static const std::vector<std::string> part2 = {"6.1.2-", "6.1.3-", "6.1.6-", "6.1.7.1-", "6.6.",
+                                                 "6.2.3-", "ref-1",  "xref-1", "struct-1", "oi-1"};
+  for (const std::string &p : part == 1 ? part1 : part2)
+    if (id.compare(0, p.size(), p) == 0) return true;
+  return false;
+}
+
+Outputs convert_corpus() {
+  Outputs o;
+  std::string dir = zyk_test::corpus_dir();
+  std::string work = wt::fresh_path("corpus");
+  std::filesystem::create_directory(work);
+  int index = 0;
+  for (const std::string &rel : zyk_test::corpus_files()) {
+    std::string in = dir + "/" + rel;
+    {
+      zyk::DocGuard g;
+      if (zyk::doc_load(in.c_str(), &g.d) != 0) continue;
+    }
+    o.loaded++;
+    index++;
+    for (int part : {1, 2}) {
+      std::string path = work + "/" + std::to_string(index) + "-p" + std::to_string(part) + ".pdf";
+      int rc = part == 1 ? pdfa_convert_1b(in.c_str(), path.c_str()) : pdfa_convert_2b(in.c_str(), path.c_str());
+      EXPECT_EQ(rc, 1) << rel << " part " << part << ": " << pdfa_last_error();
+      if (rc == 1) o.files[part].push_back(path);
+    }
+  }
+  return o;
+}
+
+void qpdf_finds_no_errors(const Outputs &o) {
+  // One qpdf per file, four at a time; every file whose check fails is
+  // reported with its status. 0: clean; 3: warnings only (a source
+  // dictionary's duplicate keys, carried over as they stand).
+  std::string list = wt::fresh_path("qpdf-list.txt");
+  {
+    std::ofstream l(list);
+    for (int part : {1, 2})
+      for (const std::string &f : o.files[part]) l << f << "\n";
+  }
+  std::string out;
+  zyk_test::run_command(
+      "xargs -d '\\n' -P 4 -n 1 sh -c 'qpdf --check \"$0\" >/dev/null 2>&1; rc=$?; "
+      "[ $rc -eq 0 ] || [ $rc -eq 3 ] || echo \"$0: qpdf status $rc\"' < \"" +
+          list + "\"",
+      &out);
+  EXPECT_EQ(out, "");
+}
+
+void checker_finds_no_structural_fault(const Outputs &o) {
+  const bool full = std::getenv("ZYK_CORPUS_FULL") != nullptr;
+  for (int part : {1, 2}) {
+    const auto &files = o.files[part];
+    std::string cmd = wt::lint_command(part) + " --json --max-issues 1000";
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < files.size(); i++) {
+      if (!full && i % k_lint_sample_every != 0) continue;
+      cmd += " \"" + files[i] + "\"";
+      n++;
+    }
+    std::string out;
+    zyk_test::run_command(cmd + " 2>&1", &out);
+    std::regex line_re("\\{\"file\": \"([^\"]+)\", \"part\": \\d, \"status\": \"(\\w+)\"[^\n]*");
+    std::regex rule_re("\"rule\": \"([^\"]+)\", \"message\": \"((?:[^\"\\\\]|\\\\.)*)\"");
+    std::size_t seen = 0;
+    for (auto it = std::sregex_iterator(out.begin(), out.end(), line_re); it != std::sregex_iterator(); ++it) {
+      seen++;
+      std::string file = (*it)[1], status = (*it)[2], line = (*it)[0];
+      EXPECT_NE(status, "ERROR") << line;
+      // Warnings are not faults; only the errors list counts.
+      std::string errors = line.substr(0, line.find("\"warnings\""));
+      for (auto r = std::sregex_iterator(errors.begin(), errors.end(), rule_re); r != std::sregex_iterator(); ++r)
+        EXPECT_FALSE(required_rule(part, (*r)[1])) << file << " part " << part << ": " << (*r)[1] << " " << (*r)[2];
+    }
+    EXPECT_EQ(seen, n) << out.substr(0, 2000);
+  }
+}
+
+}  // namespace
+
+// One test, so that the corpus is converted once per run.
+TEST(Corpus, EveryLoadableFileConvertsAndPassesTheCheckers) {
+  if (zyk_test::corpus_files().empty()) GTEST_SKIP() << "no corpus at " << ZYK_SHARED_DIR;
+  const Outputs o = convert_corpus();
+  EXPECT_GT(o.loaded, 0);
+  EXPECT_EQ(static_cast<int>(o.files[1].size()), o.loaded);
+  EXPECT_EQ(static_cast<int>(o.files[2].size()), o.loaded);
+  if (wt::have_tool("qpdf")) {
+    qpdf_finds_no_errors(o);
+  } else {
+    std::printf("qpdf not available: skipped\n");
+  }
+  if (!wt::lint_command(1).empty()) {
+    checker_finds_no_structural_fault(o);
+  } else {
+    std::printf("pdfa-lint not available: skipped\n");
+  }
+}

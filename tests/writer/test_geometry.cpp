@@ -1,0 +1,108 @@
+// Page geometry: rotation and boxes whose lower-left corner is not the
+// origin. The oracle is poppler: the output page must render exactly as the
+// source page does.
+#include <regex>
+
+#include "writer/writer.h"
+#include "writer_fixture.h"
+
+namespace {
+
+struct GeoCase {
+  const char *what;
+  double box[4];            // the visible box
+  const char *page_boxes;   // the page's own box entries
+  const char *page_rotate;  // the page's own /Rotate entry, or ""
+  const char *tree_rotate;  // the page-tree node's /Rotate entry, or ""
+  int width, height;        // expected media box of the output page
+};
+
+std::string num(double v) { return zyk::format_num(v); }
+
+// Three marks that tell every rotation and mirror apart, and a bar that
+// runs past the box on both sides (the box must clip it).
+std::string marks(const double b[4]) {
+  double x0 = b[0], y0 = b[1], w = b[2] - b[0], h = b[3] - b[1];
+  return "0 g " + num(x0 + 0.1 * w) + " " + num(y0 + 0.1 * h) + " " + num(0.3 * w) + " " + num(0.2 * h) +
+         " re f 0.5 g " + num(x0 + 0.6 * w) + " " + num(y0 + 0.6 * h) + " " + num(0.3 * w) + " " + num(0.3 * h) +
+         " re f 0.25 g " + num(x0 - 40) + " " + num(y0 + 0.45 * h) + " " + num(w + 80) + " " + num(0.08 * h) +
+         " re f 0.75 g " + num(x0 + 0.05 * w) + " " + num(y0 + 0.7 * h) + " " + num(0.1 * w) + " " + num(0.25 * h) +
+         " re f";
+}
+
+std::string geo_pdf(const GeoCase &c) {
+  return zyk_test::make_pdf(
+      {"<< /Type /Catalog /Pages 2 0 R >>",
+       std::string("<< /Type /Pages /Kids [3 0 R] /Count 1 ") + c.tree_rotate + " >>",
+       std::string("<< /Type /Page /Parent 2 0 R ") + c.page_boxes + " " + c.page_rotate + " /Contents 4 0 R >>",
+       wt::stream("", marks(c.box))});
+}
+
+const GeoCase k_cases[] = {
+    {"origin, 0", {0, 0, 200, 100}, "/MediaBox [0 0 200 100]", "", "", 200, 100},
+    {"origin, 90", {0, 0, 200, 100}, "/MediaBox [0 0 200 100]", "/Rotate 90", "", 100, 200},
+    {"origin, 180", {0, 0, 200, 100}, "/MediaBox [0 0 200 100]", "/Rotate 180", "", 200, 100},
+    {"origin, 270", {0, 0, 200, 100}, "/MediaBox [0 0 200 100]", "/Rotate 270", "", 100, 200},
+    {"offset, 0", {100, 200, 300, 300}, "/MediaBox [100 200 300 300]", "", "", 200, 100},
+    {"offset, 90", {100, 200, 300, 300}, "/MediaBox [100 200 300 300]", "/Rotate 90", "", 100, 200},
+    {"offset, 180", {100, 200, 300, 300}, "/MediaBox [100 200 300 300]", "/Rotate 180", "", 200, 100},
+    {"offset, 270", {100, 200, 300, 300}, "/MediaBox [100 200 300 300]", "/Rotate 270", "", 100, 200},
+    {"negative corner, 90", {-100, -50, 100, 50}, "/MediaBox [-100 -50 100 50]", "/Rotate 90", "", 100, 200},
+    {"crop box inside media box",
+     {50, 60, 250, 300},
+     "/MediaBox [0 0 300 400] /CropBox [50 60 250 300]",
+     "",
+     "",
+     200,
+     240},
+    {"crop box, rotation inherited",
+     {50, 60, 250, 300},
+     "/MediaBox [0 0 300 400] /CropBox [50 60 250 300]",
+     "",
+     "/Rotate 90",
+     240,
+     200},
+    {"own -90 is 270", {100, 200, 300, 300}, "/MediaBox [100 200 300 300]", "/Rotate -90", "/Rotate 90", 100, 200},
+    {"own 450 is 90", {0, 0, 200, 100}, "/MediaBox [0 0 200 100]", "/Rotate 450", "", 100, 200},
+    {"inherited -90 is 270", {0, 0, 200, 100}, "/MediaBox [0 0 200 100]", "", "/Rotate -90", 100, 200},
+};
+
+}  // namespace
+
+TEST(Geometry, MediaBoxStartsAtTheOriginWithTheVisibleSize) {
+  for (const GeoCase &c : k_cases) {
+    SCOPED_TRACE(c.what);
+    wt::Converted out = wt::convert_text(geo_pdf(c));
+    ASSERT_EQ(out.rc, 1) << out.err;
+    wt::Output o = wt::read_output(out.bytes);
+    EXPECT_NE(o.obj(3).find("/MediaBox [0 0 " + std::to_string(c.width) + " " + std::to_string(c.height) + "]"),
+              std::string::npos)
+        << o.obj(3);
+    EXPECT_EQ(o.obj(3).find("/Rotate"), std::string::npos);
+  }
+}
+
+TEST(Geometry, OutputRendersLikeTheSource) {
+  if (!wt::have_tool("pdftoppm")) GTEST_SKIP() << "pdftoppm not available";
+  for (const GeoCase &c : k_cases) {
+    SCOPED_TRACE(c.what);
+    std::string in = zyk_test::write_temp(wt::fresh_name("geo.pdf"), geo_pdf(c));
+    wt::Converted out = wt::convert_file(in, 2);
+    ASSERT_EQ(out.rc, 1) << out.err;
+    wt::Image a = wt::render(in), b = wt::render(out.out_path);
+    ASSERT_FALSE(a.px.empty());
+    ASSERT_EQ(a.w, b.w);
+    ASSERT_EQ(a.h, b.h);
+    EXPECT_LT(wt::mean_diff(a, b), 1.0);
+  }
+}
+
+TEST(Geometry, NumbersPrintAsIntegersOrWithFourDecimals) {
+  struct Case {
+    double v;
+    const char *text;
+  };
+  const Case cases[] = {{595, "595"},         {-0.0, "0"},  {595.3, "595.3000"},
+                        {841.89, "841.8900"}, {-12, "-12"}, {3e9, "3000000000.0000"}};
+  for (const Case &c : cases) EXPECT_EQ(zyk::format_num(c.v), c.text);
+}
