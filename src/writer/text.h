@@ -1,0 +1,137 @@
+// Text re-encoding to the substitute font.
+//
+// Every source font except Type3 is replaced by one Identity-H composite
+// font whose codes are two-byte glyph ids of the embedded TrueType font. So
+// every string shown with a replaced font, whatever its kind, operator or
+// string syntax, is turned into glyph ids: source codes -> Unicode (through
+// the source font's own tables) -> glyph of the substitute font, each glyph
+// marked used with its character for the widths and the ToUnicode CMap.
+//
+// Code -> Unicode, first source with an answer:
+//   simple fonts:    /ToUnicode, then /Differences glyph names, then the base
+//                    encoding (Mac OS Roman when the font names it, else
+//                    WinAnsi);
+//   composite fonts: codes split by the code-space ranges of the encoding
+//                    CMap (two bytes for Identity-H/V), then /ToUnicode, or
+//                    the code itself under a predefined UCS-2/UTF-16 CMap;
+//   a font selected but not among the listed font resources: WinAnsi.
+// A code without a character, or a character the substitute font lacks, is
+// drawn with a visible stand-in glyph (never glyph 0) and the show operator
+// is wrapped in marked content whose /ActualText carries the known text.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/base.h"
+#include "font/font.h"
+#include "pdf/pdf.h"
+
+namespace zyk {
+
+// ---- limits, in one place ----------------------------------------------------------
+
+// Entries (bfchar lines plus bfrange lines) read from one source CMap.
+inline constexpr int k_cmap_max_entries = 1 << 20;
+// Characters one source code may stand for (ligatures, decompositions).
+inline constexpr int k_max_chars_per_code = 8;
+// Code-space ranges read from one CMap; bytes per code.
+inline constexpr int k_max_codespace = 64;
+inline constexpr int k_max_code_bytes = 4;
+// Source fonts whose decoding is kept per rewritten content stream.
+inline constexpr int k_font_cache_max = 256;
+// Stand-in for characters without a glyph: U+25A1 WHITE SQUARE.
+inline constexpr std::uint32_t k_standin_char = 0x25A1;
+
+// ---- source CMaps (text_cmap.cpp) --------------------------------------------------
+
+struct CodeSpace {
+  int nbytes;
+  std::uint32_t lo, hi;  // big-endian values of nbytes bytes
+  // Per-byte bounds, since a range bounds every byte separately.
+  unsigned char lo_b[k_max_code_bytes], hi_b[k_max_code_bytes];
+};
+
+// What a source CMap says: its code-space ranges and its code -> Unicode
+// entries (a ToUnicode CMap's bfchar and bfrange, both forms).
+struct SourceCMap {
+  std::vector<CodeSpace> spaces;
+  std::map<std::uint32_t, std::u32string> chars;
+  struct Range {
+    std::uint32_t lo, hi;
+    std::u32string base;               // <lo> <hi> <dst>: dst, last char counting up
+    std::vector<std::u32string> list;  // <lo> <hi> [<d0> <d1> ...]
+  };
+  std::vector<Range> ranges;
+};
+
+// Parses CMap text (the decoded stream). Malformed parts are passed over.
+void cmap_parse(const unsigned char *t, std::size_t len, SourceCMap *out);
+// The characters a code maps to; empty when none.
+std::u32string cmap_lookup(const SourceCMap &m, std::uint32_t code);
+// UTF-16BE bytes -> code points (unpaired surrogates dropped).
+std::u32string utf16be_decode(const unsigned char *p, std::size_t n);
+
+// ---- source fonts (text_font.cpp) --------------------------------------------------
+
+enum class TextKind { keep, simple, composite };
+
+// How the codes of one source font become characters.
+struct SourceFont {
+  TextKind kind = TextKind::simple;
+  // simple: characters per code (empty: none).
+  std::u32string simple[256];
+  // composite: code split and mapping.
+  std::vector<CodeSpace> spaces;  // empty: two bytes per code
+  SourceCMap to_unicode;
+  bool has_to_unicode = false;
+  bool code_is_utf16 = false;  // a predefined UCS-2 / UTF-16 encoding CMap
+};
+
+// A simple font with only the base encoding (WinAnsi, or Mac OS Roman).
+void source_font_base(SourceFont *f, int encoding);
+// Reads the font dictionary of object obj_num (the analysis record tells its
+// kind). Never fails: what cannot be read leaves the base encoding.
+void source_font_read(const Doc &d, const FontInfo &info, SourceFont *f);
+// Reads a font dictionary given as text (for tests and direct fonts).
+void source_font_from_dict(const Doc &d, const unsigned char *t, int len, int kind, int encoding, SourceFont *f);
+
+// One code of a string: its bytes and characters.
+struct TextCode {
+  std::uint32_t code;
+  int nbytes;
+  std::u32string chars;
+};
+// Splits string bytes into codes and maps each to characters.
+void source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t n, std::vector<TextCode> *out);
+
+// ---- glyph use --------------------------------------------------------------------
+
+// Glyph id of the substitute font for a character (marked used, with the
+// character recorded), or -1 when the font has none (glyph 0 never answers).
+int text_glyph(std::uint32_t u);
+// The stand-in glyph (marked used, recorded as U+25A1).
+int text_standin_glyph();
+
+// ---- the content walk (text_rewrite.cpp) ----------------------------------------------
+
+// The font resources of a resources dictionary text (its /Font entry, given
+// inline or by reference): full resource names (#xx escapes resolved) with
+// the font each names, read here. Direct font dictionaries are read from
+// their text.
+struct ResourceFonts {
+  std::map<std::string, std::shared_ptr<const SourceFont>> by_name;
+};
+void resource_fonts(const Doc &d, const unsigned char *res, int res_len, ResourceFonts *out);
+
+// Rewrites one content stream (page, form XObject or tiling pattern) for the
+// substitute font, with the fonts of the stream's own resources. `map`
+// (source -> output object numbers, may be null) renumbers references in
+// the content.
+void text_rewrite(const ResourceFonts &fonts, const unsigned char *content, int len, const ObjMap *map,
+                  std::string *out);
+
+}  // namespace zyk

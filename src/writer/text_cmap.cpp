@@ -1,0 +1,247 @@
+// Reading source CMaps: the code-space ranges of an embedded encoding CMap
+// and the code -> Unicode entries of a ToUnicode CMap.
+//
+// CMap text is PostScript; only these shapes are read:
+//   n begincodespacerange <lo> <hi> ... endcodespacerange
+//   n beginbfchar <code> <utf16be> | <code> /glyphname ... endbfchar
+//   n beginbfrange <lo> <hi> <utf16be> | <lo> <hi> [<d0> <d1> ...] ... endbfrange
+// The counts in front of the operators are not trusted (producers get them
+// wrong); the entries run to the matching end keyword. In the first bfrange
+// form the last character of the destination counts up through the range,
+// carrying into the high byte of a UTF-16 unit as producers expect (a range
+// <00> <FF> <00FF> gives U+00FF, U+0100, ...). A range whose low and high
+// code differ in length, or whose high is below its low, is dropped. Entries
+// beyond k_cmap_max_entries are ignored, and a range is looked up without
+// being expanded, so a hostile <0000> <FFFF> costs nothing.
+#include <algorithm>
+
+#include "font/glyph_names.h"
+#include "writer/text.h"
+
+namespace zyk {
+
+namespace {
+
+enum class Tok { end, hex, name, open_array, close_array, word, other };
+
+struct Token {
+  Tok type;
+  std::size_t start, end;  // text of the token (inside the delimiters for hex)
+};
+
+bool is_delim_byte(unsigned char c) {
+  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
+         c == '%';
+}
+
+Token next_token(const unsigned char *t, std::size_t len, std::size_t *pos) {
+  std::size_t i = *pos;
+  while (i < len) {
+    if (is_pdf_ws(t[i])) {
+      i++;
+    } else if (t[i] == '%') {
+      while (i < len && t[i] != '\r' && t[i] != '\n') i++;
+    } else {
+      break;
+    }
+  }
+  if (i >= len) {
+    *pos = len;
+    return {Tok::end, len, len};
+  }
+  unsigned char c = t[i];
+  Token tk{Tok::other, i, i + 1};
+  if (c == '<' && i + 1 < len && t[i + 1] == '<') {
+    tk.end = i + 2;
+  } else if (c == '>' && i + 1 < len && t[i + 1] == '>') {
+    tk.end = i + 2;
+  } else if (c == '<') {
+    std::size_t e = i + 1;
+    while (e < len && t[e] != '>') e++;
+    tk = {Tok::hex, i + 1, e};
+    *pos = e < len ? e + 1 : len;
+    return tk;
+  } else if (c == '(') {  // passed over whole, nesting and escapes followed
+    int depth = 0;
+    std::size_t e = i;
+    for (; e < len; e++) {
+      if (t[e] == '\\') {
+        e++;
+      } else if (t[e] == '(') {
+        depth++;
+      } else if (t[e] == ')' && --depth == 0) {
+        break;
+      }
+    }
+    tk.end = e < len ? e + 1 : len;
+  } else if (c == '[') {
+    tk.type = Tok::open_array;
+  } else if (c == ']') {
+    tk.type = Tok::close_array;
+  } else if (c == '/') {
+    std::size_t e = i + 1;
+    while (e < len && !is_pdf_ws(t[e]) && !is_delim_byte(t[e])) e++;
+    tk = {Tok::name, i + 1, e};
+  } else if (!is_delim_byte(c)) {
+    std::size_t e = i;
+    while (e < len && !is_pdf_ws(t[e]) && !is_delim_byte(t[e])) e++;
+    tk = {Tok::word, i, e};
+  }
+  *pos = tk.end;
+  return tk;
+}
+
+int hex_digit(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// Bytes of a hexadecimal string (white space ignored, an odd last digit
+// padded with 0). False for any other byte.
+bool hex_bytes(const unsigned char *t, const Token &tk, std::string *out) {
+  out->clear();
+  int hi = -1;
+  for (std::size_t i = tk.start; i < tk.end; i++) {
+    if (is_pdf_ws(t[i])) continue;
+    int v = hex_digit(t[i]);
+    if (v < 0) return false;
+    if (hi < 0) {
+      hi = v;
+    } else {
+      out->push_back(static_cast<char>(hi << 4 | v));
+      hi = -1;
+    }
+  }
+  if (hi >= 0) out->push_back(static_cast<char>(hi << 4));
+  return true;
+}
+
+bool code_of(const std::string &b, std::uint32_t *code) {
+  if (b.empty() || b.size() > static_cast<std::size_t>(k_max_code_bytes)) return false;
+  std::uint32_t v = 0;
+  for (char c : b) v = v << 8 | static_cast<unsigned char>(c);
+  *code = v;
+  return true;
+}
+
+std::u32string utf16_of(const std::string &b) {
+  return utf16be_decode(reinterpret_cast<const unsigned char *>(b.data()), b.size());
+}
+
+bool word_is(const unsigned char *t, const Token &tk, const char *w) {
+  std::string_view s(reinterpret_cast<const char *>(t) + tk.start, tk.end - tk.start);
+  return tk.type == Tok::word && s == w;
+}
+
+}  // namespace
+
+std::u32string utf16be_decode(const unsigned char *p, std::size_t n) {
+  std::u32string s;
+  for (std::size_t i = 0; i + 1 < n; i += 2) {
+    std::uint32_t u = static_cast<std::uint32_t>(p[i] << 8 | p[i + 1]);
+    if (u >= 0xD800 && u <= 0xDBFF && i + 3 < n) {
+      std::uint32_t lo = static_cast<std::uint32_t>(p[i + 2] << 8 | p[i + 3]);
+      if (lo >= 0xDC00 && lo <= 0xDFFF) {
+        s.push_back(0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    if (u >= 0xD800 && u <= 0xDFFF) continue;
+    s.push_back(u);
+  }
+  return s;
+}
+
+void cmap_parse(const unsigned char *t, std::size_t len, SourceCMap *out) {
+  std::size_t pos = 0;
+  int entries = 0;
+  std::string a, b, c;
+  enum { none, space, bfchar, bfrange } mode = none;
+  while (entries < k_cmap_max_entries) {
+    Token tk = next_token(t, len, &pos);
+    if (tk.type == Tok::end) break;
+    if (tk.type == Tok::word) {
+      if (word_is(t, tk, "begincodespacerange"))
+        mode = space;
+      else if (word_is(t, tk, "beginbfchar"))
+        mode = bfchar;
+      else if (word_is(t, tk, "beginbfrange"))
+        mode = bfrange;
+      else
+        mode = none;  // any end keyword, or another operator
+      continue;
+    }
+    if (mode == none || tk.type != Tok::hex || !hex_bytes(t, tk, &a)) continue;
+    Token t2 = next_token(t, len, &pos);
+    std::uint32_t lo = 0, hi = 0;
+    if (mode == space) {
+      if (t2.type != Tok::hex || !hex_bytes(t, t2, &b) || a.size() != b.size() || !code_of(a, &lo) ||
+          !code_of(b, &hi) || static_cast<int>(out->spaces.size()) >= k_max_codespace)
+        continue;
+      CodeSpace cs{static_cast<int>(a.size()), lo, hi, {}, {}};
+      for (std::size_t k = 0; k < a.size(); k++) {
+        cs.lo_b[k] = static_cast<unsigned char>(a[k]);
+        cs.hi_b[k] = static_cast<unsigned char>(b[k]);
+      }
+      out->spaces.push_back(cs);
+      entries++;
+    } else if (mode == bfchar) {
+      if (!code_of(a, &lo)) continue;
+      std::u32string dst;
+      if (t2.type == Tok::hex && hex_bytes(t, t2, &b)) {
+        dst = utf16_of(b);
+      } else if (t2.type == Tok::name) {
+        dst = glyph_name_to_unicode(std::string_view(reinterpret_cast<const char *>(t) + t2.start, t2.end - t2.start));
+      } else {
+        continue;
+      }
+      if (dst.size() > static_cast<std::size_t>(k_max_chars_per_code)) dst.resize(k_max_chars_per_code);
+      out->chars[lo] = dst;
+      entries++;
+    } else if (mode == bfrange) {
+      if (t2.type != Tok::hex || !hex_bytes(t, t2, &b) || a.size() != b.size() || !code_of(a, &lo) || !code_of(b, &hi))
+        continue;
+      Token t3 = next_token(t, len, &pos);
+      SourceCMap::Range r{lo, hi, {}, {}};
+      if (t3.type == Tok::hex && hex_bytes(t, t3, &c)) {
+        r.base = utf16_of(c);
+        if (r.base.empty() || r.base.size() > static_cast<std::size_t>(k_max_chars_per_code)) continue;
+      } else if (t3.type == Tok::open_array) {
+        while (entries < k_cmap_max_entries) {
+          Token e = next_token(t, len, &pos);
+          if (e.type != Tok::hex) break;  // the closing bracket, or junk
+          if (hex_bytes(t, e, &c)) r.list.push_back(utf16_of(c));
+          entries++;
+        }
+      } else {
+        continue;
+      }
+      if (hi < lo) continue;
+      out->ranges.push_back(std::move(r));
+      entries++;
+    }
+  }
+}
+
+std::u32string cmap_lookup(const SourceCMap &m, std::uint32_t code) {
+  auto it = m.chars.find(code);
+  if (it != m.chars.end()) return it->second;
+  for (const SourceCMap::Range &r : m.ranges) {
+    if (code < r.lo || code > r.hi) continue;
+    std::uint32_t k = code - r.lo;
+    if (!r.base.empty()) {
+      std::u32string s = r.base;
+      s.back() += k;
+      if (s.back() > 0x10FFFF || (s.back() >= 0xD800 && s.back() <= 0xDFFF)) return {};
+      return s;
+    }
+    if (k < r.list.size()) return r.list[k];
+    return {};
+  }
+  return {};
+}
+
+}  // namespace zyk
