@@ -9,11 +9,11 @@
 // for every CIDFontType2 font. Widths come from the font program for every
 // glyph marked used; glyphs not listed take /DW.
 //
-// This file is the slot of the text re-encoding work, which marks the glyphs
-// the pages use and may refine these objects; until then no glyph is marked
-// and the widths array is absent.
+// The glyphs used are those the text re-encoding marked; with none, the
+// widths array is absent.
 #include <cstdio>
 
+#include "writer/text.h"
 #include "writer/writer.h"
 
 namespace zyk {
@@ -40,6 +40,38 @@ std::string font_name() {
 
 }  // namespace
 
+// Widths of the glyphs used, as "first last width" runs: a run is a
+// maximal sequence of consecutive used glyph ids of the same width, so
+// every used glyph is listed exactly once and no unused glyph is given a
+// width. A width is advance x 1000 / units per em, rounded (truncation
+// would be off by up to one unit for most glyphs); a glyph
+// without an advance gets 500 (the /DW).
+std::string width_runs(const unsigned char *font, std::uint64_t len, int upm) {
+  std::string out;
+  int start = -1, prev = -1;
+  long long run_w = 0;
+  char line[64];
+  auto close = [&] {
+    if (start < 0) return;
+    std::snprintf(line, sizeof line, "%d %d %lld\n", start, prev, run_w);
+    out += line;
+  };
+  for (int g = 0; g < k_tu_glyphs; g++) {
+    if (!(g_tu_used[g >> 3] & 1u << (g & 7))) continue;
+    int adv = ttf_advance(font, len, static_cast<std::uint32_t>(g));
+    long long w = adv > 0 && upm > 0 ? (static_cast<long long>(adv) * 1000 + upm / 2) / upm : 500;
+    if (start >= 0 && g == prev + 1 && w == run_w) {
+      prev = g;
+      continue;
+    }
+    close();
+    start = prev = g;
+    run_w = w;
+  }
+  close();
+  return out;
+}
+
 bool write_font_objects(const Numbering &nb, Out *out) {
   auto font = font_liberation_sans();
   for (const char *tag : k_required_tables) {
@@ -58,15 +90,7 @@ bool write_font_objects(const Numbering &nb, Out *out) {
       "   /ToUnicode %d 0 R >>\nendobj\n",
       name.c_str(), nb.cidfont(), nb.tounicode());
 
-  std::string widths;
-  char item[48];
-  for (int g = 0; g < k_tu_glyphs; g++) {
-    if (!(g_tu_used[g >> 3] & 1u << (g & 7))) continue;
-    int adv = ttf_advance(font.data(), font.size(), static_cast<std::uint32_t>(g));
-    long long w = adv > 0 ? static_cast<long long>(adv) * 1000 / upm : 500;
-    std::snprintf(item, sizeof item, "%d [%lld]\n", g, w);
-    widths += item;
-  }
+  const std::string widths = width_runs(font.data(), font.size(), upm);
   out->begin_obj(nb.cidfont());
   out->printf(
       "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /%s\n"

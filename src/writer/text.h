@@ -116,6 +116,10 @@ int text_glyph(std::uint32_t u);
 // The stand-in glyph (marked used, recorded as U+25A1).
 int text_standin_glyph();
 
+// The /W array body of the substitute font for the glyphs marked used
+// (fonts.cpp): lines "first last width".
+std::string width_runs(const unsigned char *font, std::uint64_t len, int upm);
+
 // ---- the content walk (text_rewrite.cpp) ----------------------------------------------
 
 // The font resources of a resources dictionary text (its /Font entry, given
