@@ -29,8 +29,13 @@
 // encoded, or leaving it out, would silently lose what the page shows. A
 // reference to an object that does not exist is null and contributes
 // nothing, as in any reader.
+//
+// Annotations are not kept as annotations; their visible appearances are
+// painted into the page (see below), after the page's own content, which
+// runs inside q ... Q so that the state it leaves cannot move them.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -148,45 +153,212 @@ bool read_content(const Doc &d, const ObjEntry &e, int page_no, std::string *con
 // The reference of the default RGB colour space in source numbering.
 std::string default_rgb_entry() { return "/DefaultRGB " + std::to_string(k_default_rgb_key) + " 0 R"; }
 
-// Merges /DefaultRGB into the colour spaces of a resource dictionary text.
-// An inline /ColorSpace dictionary gains the entry; one given by reference
-// is written inline with the entry added (the object's own entries keep
-// their references, which the transfer follows); a missing or unusable
-// /ColorSpace becomes a dictionary holding only the entry. A dictionary
-// that already defines /DefaultRGB keeps its own.
-std::string merge_default_rgb(const Doc &d, const std::string &res) {
+// Merges entries into the sub-dictionary `key` of a resource dictionary
+// text. An inline sub-dictionary gains the entries; one given by reference
+// is written inline with the entries added (the object's own entries keep
+// their references, which the transfer follows); a missing or unusable one
+// becomes a dictionary holding only the entries. When `unless` names a key
+// the sub-dictionary already has, nothing changes (a page's own /DefaultRGB
+// is kept).
+std::string merge_into(const Doc &d, const std::string &res, const char *key, const std::string &entries,
+                       const char *unless) {
   auto t = reinterpret_cast<const byte *>(res.data());
   int n = static_cast<int>(res.size());
   std::vector<DictEntry> es;
   int close = 0;
   if (!dict_entries(t, 0, n, &es, &close)) return res;
-  const DictEntry *cs = dict_find(t, es, "ColorSpace");
-  if (!cs) return "<< /ColorSpace << " + default_rgb_entry() + " >>" + res.substr(2);
+  const DictEntry *sub = dict_find(t, es, key);
+  if (!sub) return "<< /" + std::string(key) + " << " + entries + " >>" + res.substr(2);
   std::vector<DictEntry> inner;
   int inner_close = 0;
-  if (t[cs->val] == '<') {
-    if (!dict_entries(t, cs->val, cs->val_end, &inner, &inner_close)) return res;
-    if (dict_find(t, inner, "DefaultRGB")) return res;
-    std::string out = res.substr(0, static_cast<std::size_t>(cs->val) + 2);
-    out += ' ' + default_rgb_entry();
-    out += res.substr(static_cast<std::size_t>(cs->val) + 2);
-    return out;
+  if (t[sub->val] == '<') {
+    if (!dict_entries(t, sub->val, sub->val_end, &inner, &inner_close)) return res;
+    if (unless && dict_find(t, inner, unless)) return res;
+    return res.substr(0, static_cast<std::size_t>(sub->val) + 2) + ' ' + entries +
+           res.substr(static_cast<std::size_t>(sub->val) + 2);
   }
-  std::string value = "<< " + default_rgb_entry() + " >>";
+  std::string value = "<< " + entries + " >>";
   std::vector<RefHit> refs;
-  find_refs(t + cs->val, cs->val_end - cs->val, &refs);
+  find_refs(t + sub->val, sub->val_end - sub->val, &refs);
   if (refs.size() == 1 && refs[0].num > 0) {
     int k = obj_find(&d.objs, refs[0].num);
     const byte *ot;
     int ol;
     if (k >= 0 && !d.objs.elems[k].is_stream && object_text(d, d.objs.elems[k], &ot, &ol) &&
         dict_entries(ot, 0, ol, &inner, &inner_close)) {
-      if (dict_find(ot, inner, "DefaultRGB")) return res;
-      value = "<< " + default_rgb_entry() + ' ' +
+      if (unless && dict_find(ot, inner, unless)) return res;
+      value = "<< " + entries + ' ' +
               std::string(reinterpret_cast<const char *>(ot) + 2, static_cast<std::size_t>(inner_close - 2)) + ">>";
     }
   }
-  return res.substr(0, static_cast<std::size_t>(cs->val)) + value + res.substr(static_cast<std::size_t>(cs->val_end));
+  return res.substr(0, static_cast<std::size_t>(sub->val)) + value + res.substr(static_cast<std::size_t>(sub->val_end));
+}
+
+// ---- annotations ------------------------------------------------------------------
+//
+// Annotations are not carried over as annotations, but what they show is
+// part of the page: a filled-in form field, a stamp, a highlight. Each
+// visible annotation with a normal appearance is therefore painted into the
+// page's content, as a viewer shows it: the appearance form's /BBox,
+// transformed by its /Matrix, is fitted onto the annotation's /Rect.
+// Popups (shown only on demand) and annotations flagged Hidden or NoView
+// are left out; a /N appearance given per state is chosen by /AS.
+
+// The value [*s, *e) of text *t, followed when it is a reference: a stream
+// is returned in *stream, any other object replaces the text range.
+bool deref(const Doc &d, const byte **t, int *s, int *e, const ObjEntry **stream) {
+  *stream = nullptr;
+  std::vector<RefHit> refs;
+  find_refs(*t + *s, *e - *s, &refs);
+  if (refs.size() != 1 || refs[0].start != 0) return *s < *e;
+  int k = refs[0].num > 0 ? obj_find(&d.objs, refs[0].num) : -1;
+  if (k < 0) return false;
+  const ObjEntry &o = d.objs.elems[k];
+  if (o.is_stream) {
+    *stream = &o;
+    return true;
+  }
+  int len;
+  if (!object_text(d, o, t, &len)) return false;
+  *s = 0;
+  *e = len;
+  return true;
+}
+
+// Reads up to n numbers of the array [s, e).
+int read_numbers(const byte *t, int s, int e, double *out, int n) {
+  if (s >= e || t[s] != '[') return 0;
+  int got = 0;
+  for (int i = s + 1; got < n;) {
+    i = skip_ws_comments(t, i, e);
+    if (i >= e || t[i] == ']') break;
+    int ve = value_end(t, i, e);
+    if (ve < 0 || ve - i > 40) break;
+    char tmp[48];
+    std::memcpy(tmp, t + i, static_cast<std::size_t>(ve - i));
+    tmp[ve - i] = 0;
+    char *stop = nullptr;
+    double v = std::strtod(tmp, &stop);
+    if (stop == tmp || !std::isfinite(v)) break;
+    out[got++] = v;
+    i = ve;
+  }
+  return got;
+}
+
+std::string real(double v) {
+  char buf[48];
+  if (std::fabs(v) < 1e-9) v = 0;
+  std::snprintf(buf, sizeof buf, "%.6f", v);
+  std::size_t n = std::strlen(buf);
+  while (n > 1 && buf[n - 1] == '0') n--;
+  if (buf[n - 1] == '.') n--;
+  return std::string(buf, n);
+}
+
+// The normal appearance stream of one annotation dictionary [s, e) of t,
+// and the matrix that fits it onto the annotation's rectangle.
+const ObjEntry *appearance(const Doc &d, const byte *t, int s, int e, std::string *matrix) {
+  std::vector<DictEntry> es;
+  int close = 0;
+  if (!dict_entries(t, s, e, &es, &close)) return nullptr;
+  const DictEntry *sub = dict_find(t, es, "Subtype");
+  if (sub && token_is(t, sub->val, sub->val_end, "/Popup")) return nullptr;
+  if (const DictEntry *f = dict_find(t, es, "F")) {
+    int i = f->val;
+    int flags = parse_int_at(t, f->val_end, &i);
+    if (i != f->val && (flags & (2 | 32))) return nullptr;  // Hidden, NoView
+  }
+  const DictEntry *re = dict_find(t, es, "Rect");
+  const DictEntry *ap = dict_find(t, es, "AP");
+  if (!re || !ap) return nullptr;
+  double rect[4];
+  const byte *rt = t;
+  int rs = re->val, rend = re->val_end;
+  const ObjEntry *st = nullptr;
+  if (!deref(d, &rt, &rs, &rend, &st) || st || read_numbers(rt, rs, rend, rect, 4) != 4) return nullptr;
+  // The normal appearance, per state when /N is a dictionary.
+  const byte *at = t;
+  int as = ap->val, ae = ap->val_end;
+  std::vector<DictEntry> aes;
+  if (!deref(d, &at, &as, &ae, &st) || st || !dict_entries(at, as, ae, &aes, &close)) return nullptr;
+  const DictEntry *normal = dict_find(at, aes, "N");
+  if (!normal) return nullptr;
+  const byte *nt = at;
+  int ns = normal->val, ne = normal->val_end;
+  if (!deref(d, &nt, &ns, &ne, &st)) return nullptr;
+  if (!st) {
+    const DictEntry *state = dict_find(t, es, "AS");
+    std::vector<DictEntry> states;
+    if (!state || t[state->val] != '/' || !dict_entries(nt, ns, ne, &states, &close)) return nullptr;
+    std::string name(reinterpret_cast<const char *>(t) + state->val + 1,
+                     static_cast<std::size_t>(state->val_end - state->val - 1));
+    const DictEntry *chosen = dict_find(nt, states, name.c_str());
+    if (!chosen) return nullptr;
+    int cs = chosen->val, ce = chosen->val_end;
+    if (!deref(d, &nt, &cs, &ce, &st) || !st) return nullptr;
+  }
+  // The form's box and matrix.
+  std::vector<DictEntry> fes;
+  if (st->dict_off < 0 || !dict_entries(d.pdf, st->dict_off, st->stream_off, &fes, &close)) return nullptr;
+  double bbox[4], m[6] = {1, 0, 0, 1, 0, 0};
+  const DictEntry *bb = dict_find(d.pdf, fes, "BBox");
+  if (!bb || read_numbers(d.pdf, bb->val, bb->val_end, bbox, 4) != 4) return nullptr;
+  if (const DictEntry *fm = dict_find(d.pdf, fes, "Matrix")) {
+    double mm[6];
+    if (read_numbers(d.pdf, fm->val, fm->val_end, mm, 6) == 6) std::memcpy(m, mm, sizeof m);
+  }
+  double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
+  for (int cx : {0, 2})
+    for (int cy : {1, 3}) {
+      double x = bbox[cx] * m[0] + bbox[cy] * m[2] + m[4], y = bbox[cx] * m[1] + bbox[cy] * m[3] + m[5];
+      lo[0] = std::fmin(lo[0], x), hi[0] = std::fmax(hi[0], x);
+      lo[1] = std::fmin(lo[1], y), hi[1] = std::fmax(hi[1], y);
+    }
+  double rx0 = std::fmin(rect[0], rect[2]), rx1 = std::fmax(rect[0], rect[2]);
+  double ry0 = std::fmin(rect[1], rect[3]), ry1 = std::fmax(rect[1], rect[3]);
+  double bw = hi[0] - lo[0], bh = hi[1] - lo[1];
+  if (!(bw > 0) || !(bh > 0) || !(rx1 > rx0) || !(ry1 > ry0)) return nullptr;
+  double sx = (rx1 - rx0) / bw, sy = (ry1 - ry0) / bh;
+  *matrix = real(sx) + " 0 0 " + real(sy) + " " + real(rx0 - lo[0] * sx) + " " + real(ry0 - lo[1] * sy);
+  return st;
+}
+
+// Collects the visible annotations of a page: paint lines for the content
+// and /XObject entries (source numbering) for the resources.
+void collect_annotations(const Doc &d, const ObjEntry &page, const std::string &res, PageWork *w,
+                         std::string *xobjects) {
+  const byte *t;
+  int len;
+  if (!object_text(d, page, &t, &len)) return;
+  std::vector<DictEntry> es;
+  int close = 0;
+  if (!dict_entries(t, 0, len, &es, &close)) return;
+  const DictEntry *an = dict_find(t, es, "Annots");
+  if (!an) return;
+  const byte *at = t;
+  int s = an->val, e = an->val_end;
+  const ObjEntry *st = nullptr;
+  if (!deref(d, &at, &s, &e, &st) || st || at[s] != '[') return;
+  // Resource names that the page's own resources do not use.
+  std::string prefix = "ZykAnnot";
+  while (res.find("/" + prefix) != std::string::npos && prefix.size() < 64) prefix += 'Z';
+  for (int i = s + 1;;) {
+    i = skip_ws_comments(at, i, e);
+    if (i >= e || at[i] == ']') break;
+    int ve = value_end(at, i, e);
+    if (ve < 0) break;
+    const byte *dt = at;
+    int ds = i, de = ve;
+    i = ve;
+    if (!deref(d, &dt, &ds, &de, &st) || st) continue;
+    std::string matrix;
+    const ObjEntry *form = appearance(d, dt, ds, de, &matrix);
+    if (!form) continue;
+    std::string name = prefix + std::to_string(w->annot_paint.size());
+    w->annot_paint.push_back("q " + matrix + " cm /" + name + " Do Q");
+    *xobjects += " /" + name + " " + std::to_string(form->num) + " 0 R";
+  }
 }
 
 }  // namespace
@@ -221,10 +393,18 @@ bool page_resources(const Doc &d, const PageInfo &pi, PageWork *w) {
     int end = e.stream_off > 0 ? e.stream_off : e.endobj_off > 0 ? e.endobj_off : d.pdf_len;
     res.reset(page_resources_dict_deep(d.pdf, d.pdf_len, &d.objs, d.pdf, end, k_inherit_depth));
   }
-  if (!res) return true;
-  int n = static_cast<int>(std::strlen(res.get()));
-  page_fonts_collect(reinterpret_cast<const byte *>(res.get()), n, &w->fonts, &d);
-  std::string merged = merge_default_rgb(d, std::string(res.get(), static_cast<std::size_t>(n)));
+  std::string text;
+  if (res) {
+    int n = static_cast<int>(std::strlen(res.get()));
+    page_fonts_collect(reinterpret_cast<const byte *>(res.get()), n, &w->fonts, &d);
+    text.assign(res.get(), static_cast<std::size_t>(n));
+  }
+  std::string xobjects;
+  collect_annotations(d, e, text, w, &xobjects);
+  if (!res && xobjects.empty()) return true;
+  if (!res) text = "<< >>";
+  std::string merged = merge_into(d, text, "ColorSpace", default_rgb_entry(), "DefaultRGB");
+  if (!xobjects.empty()) merged = merge_into(d, merged, "XObject", xobjects.substr(1), nullptr);
   w->res = replace_inline_fonts(d, reinterpret_cast<const byte *>(merged.data()), static_cast<int>(merged.size()));
   w->has_res = true;
   return true;
@@ -256,6 +436,14 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
                   &rewritten);
   std::string content;
   cmyk_to_rgb(rewritten, &content);
+  if (!w.annot_paint.empty()) {
+    // The page's own content in its own graphics state, so that whatever
+    // it leaves set does not move or recolour the annotations painted after.
+    content.insert(0, "q\n");
+    content += "\nQ";
+    for (const std::string &paint : w.annot_paint) content += "\n" + paint;
+    content += "\n";
+  }
 
   std::string res;
   if (w.has_res) {

@@ -26,7 +26,9 @@
 // direct integer (a copied indirect /Length would point at an unrelated
 // output object), and image and form dictionaries lose what PDF/A forbids
 // without changing the page: /Interpolate true becomes false, /Alternates
-// and /OPI are dropped (their references are then not followed).
+// and /OPI are dropped (their references are then not followed). Form
+// XObjects and tiling patterns hold content: when the content rewriting
+// changes theirs, it is written decoded, rewritten and compressed anew.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

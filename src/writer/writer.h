@@ -234,17 +234,23 @@ struct PageWork {
   std::string res;  // merged source-level resource text, or empty
   bool has_res = false;
   PageFontList fonts{};
+  // Content painting the page's visible annotations, appended to its content.
+  std::vector<std::string> annot_paint;
   PageWork() = default;
   PageWork(const PageWork &) = delete;
   PageWork &operator=(const PageWork &) = delete;
-  PageWork(PageWork &&o) noexcept : res(std::move(o.res)), has_res(o.has_res), fonts(o.fonts) { o.fonts = {}; }
+  PageWork(PageWork &&o) noexcept
+      : res(std::move(o.res)), has_res(o.has_res), fonts(o.fonts), annot_paint(std::move(o.annot_paint)) {
+    o.fonts = {};
+  }
   ~PageWork() { page_font_list_free(&fonts); }
 };
 
 // Rotation of a page in 0..359: its own /Rotate, else the nearest ancestor's,
 // negative multiples of 90 included.
 int page_rotation(const Doc &d, const PageInfo &pi);
-// The page's resource text with /DefaultRGB merged into its colour spaces.
+// The page's resource text with /DefaultRGB merged into its colour spaces
+// and its visible annotations' appearances into its XObjects.
 bool page_resources(const Doc &d, const PageInfo &pi, PageWork *w);
 // Appends page i's page object, form XObject and content stream.
 bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *out);

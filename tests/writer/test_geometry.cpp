@@ -106,3 +106,54 @@ TEST(Geometry, NumbersPrintAsIntegersOrWithFourDecimals) {
                         {841.89, "841.8900"}, {-12, "-12"}, {3e9, "3000000000.0000"}};
   for (const Case &c : cases) EXPECT_EQ(zyk::format_num(c.v), c.text);
 }
+
+namespace {
+
+// Poppler draws a popup's appearance, which viewers show only when the
+// popup is opened; the render comparison leaves the popup out.
+std::string annotated_pdf(const char *rotate, bool popup) {
+  return zyk_test::make_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      std::string("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] ") + rotate +
+          " /Contents 4 0 R /Annots [5 0 R 6 0 R 7 0 R 8 0 R << /Subtype /Square /Rect [60 150 90 180] /AP << /N 9 "
+          "0 R >> >>] >>",
+      wt::stream("", "0.8 g 0 0 200 100 re f 0 g q 2 0 0 2 0 0 cm"),  // leaves its state changed
+      "<< /Type /Annot /Subtype /Widget /Rect [20 20 40 60] /AP << /N 9 0 R >> >>",
+      "<< /Type /Annot /Subtype /Widget /Rect [100 100 140 120] /AS /On /AP << /N << /On 10 0 R /Off 11 0 R >> >> >>",
+      "<< /Type /Annot /Subtype /Square /F 2 /Rect [150 20 190 60] /AP << /N 9 0 R >> >>",
+      popup ? "<< /Type /Annot /Subtype /Popup /Rect [150 150 190 190] /AP << /N 9 0 R >> >>"
+            : "<< /Type /Annot /Subtype /Link /Border [0 0 0] /Rect [150 150 190 190] >>",
+      wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 10 10]", "0.3 g 0 0 10 10 re f 1 g 0 0 5 5 re f"),
+      wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 20 10] /Matrix [0 1 -1 0 0 0]",
+                 "0 g 0 0 20 10 re f 1 g 0 0 4 4 re f"),
+      wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 20 10]", "0.5 g 0 0 20 10 re f"),
+  });
+}
+
+}  // namespace
+
+// What annotations show is part of the page: visible appearances are
+// painted into the output page exactly where a viewer draws them.
+TEST(Geometry, VisibleAnnotationsArePaintedIntoThePage) {
+  for (const char *rotate : {"", "/Rotate 90"}) {
+    SCOPED_TRACE(rotate);
+    for (bool popup : {true, false}) {
+      wt::Converted out = wt::convert_text(annotated_pdf(rotate, popup));
+      ASSERT_EQ(out.rc, 1) << out.err;
+      std::string content = wt::read_output(out.bytes).data(4);
+      // The widget, the chosen state and the square; not the hidden
+      // annotation, the popup or the link without appearance.
+      std::size_t paints = 0;
+      for (std::size_t p = 0; (p = content.find(" Do Q", p)) != std::string::npos; p++) paints++;
+      EXPECT_EQ(paints, 3u) << content;
+    }
+    if (!wt::have_tool("pdftoppm")) continue;
+    std::string in = zyk_test::write_temp(wt::fresh_name("annots.pdf"), annotated_pdf(rotate, false));
+    wt::Converted out = wt::convert_file(in, 1);
+    ASSERT_EQ(out.rc, 1) << out.err;
+    wt::Image a = wt::render(in, 36), b = wt::render(out.out_path, 36);
+    ASSERT_FALSE(a.px.empty());
+    EXPECT_LT(wt::mean_diff(a, b), 1.0);
+  }
+}
