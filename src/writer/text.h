@@ -122,8 +122,8 @@ std::string width_runs(const unsigned char *font, std::uint64_t len, int upm);
 
 // ---- the content walk (text_rewrite.cpp) ----------------------------------------------
 
-// The font resources of a resources dictionary text (its /Font entry, given
-// inline or by reference): full resource names (#xx escapes resolved) with
+// The font resources of a resources dictionary text, or of a reference to
+// one (its /Font entry, given inline or by reference): full resource names (#xx escapes resolved) with
 // the font each names, read here. Direct font dictionaries are read from
 // their text.
 struct ResourceFonts {

@@ -245,11 +245,12 @@ void source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t
 void resource_fonts(const Doc &d, const byte *res, int res_len, ResourceFonts *out) {
   out->by_name.clear();
   std::vector<DictEntry> es;
-  if (!res || !entries_of(res, res_len, &es)) return;
+  const ObjEntry *obj = nullptr;
+  // The resources may be given as a reference (a form's /Resources 12 0 R).
+  if (!res || !value_text(d, res, 0, res_len, &res, &res_len, &obj) || !entries_of(res, res_len, &es)) return;
   const DictEntry *fe = dict_find(res, es, "Font");
   const byte *ft = nullptr;
   int flen = 0;
-  const ObjEntry *obj = nullptr;
   if (!fe || !value_text(d, res, fe->val, fe->val_end, &ft, &flen, &obj)) return;
   std::vector<DictEntry> fonts;
   if (!entries_of(ft, flen, &fonts)) return;

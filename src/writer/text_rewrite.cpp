@@ -161,6 +161,21 @@ void put_utf16_hex(std::string *hex, std::uint32_t u) {
   hex->append(buf);
 }
 
+// The Latin ligatures of the presentation forms are drawn as their letters:
+// readers extract the letters from a source font's ligature glyph but keep
+// U+FB01 and its kind as one character when a ToUnicode CMap names it.
+std::u32string unligature(char32_t u) {
+  switch (u) {
+    case 0xFB00: return U"ff";
+    case 0xFB01: return U"fi";
+    case 0xFB02: return U"fl";
+    case 0xFB03: return U"ffi";
+    case 0xFB04: return U"ffl";
+    case 0xFB06: return U"st";
+    default: return std::u32string(1, u);
+  }
+}
+
 // The re-encoded literal string for one string token.
 std::string reencode(const SourceFont &f, const byte *t, const Operand &o, Show *show) {
   std::string bytes;
@@ -169,16 +184,18 @@ std::string reencode(const SourceFont &f, const byte *t, const Operand &o, Show 
   std::vector<TextCode> codes;
   source_font_decode(f, reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), &codes);
   std::string out = "(";
-  int glyphs[k_max_chars_per_code];
+  int glyphs[k_max_chars_per_code * 3];
   for (const TextCode &c : codes) {
-    bool all = !c.chars.empty();
+    std::u32string chars = c.chars;
+    if (chars.size() == 1) chars = unligature(chars[0]);
+    bool all = !chars.empty();
     int n = 0;
-    for (char32_t u : c.chars) {
+    for (char32_t u : chars) {
       int g = all ? text_glyph(u) : -1;
       if (g < 0) all = false;
       else glyphs[n++] = g;
     }
-    for (char32_t u : c.chars) put_utf16_hex(&show->actual, u);
+    for (char32_t u : chars) put_utf16_hex(&show->actual, u);
     if (all) {
       for (int k = 0; k < n; k++) put_glyph(&out, glyphs[k]);
     } else {

@@ -220,7 +220,7 @@ TEST_F(Reencode, SimpleCodesGoThroughToUnicodeThenDifferencesThenBase) {
     std::u32string text;
   } cases[] = {
       {"/D 1 Tf (ABCDE) Tj", U"BC\u00C9DE"},   // /B /uni0043 /u00C9, D and E from WinAnsi
-      {"/D 1 Tf (FGH) Tj", U"Ffia"},           // /g123 means nothing: WinAnsi F
+      {"/D 1 Tf (FGH) Tj", U"Ffia"},           // /g123 means nothing: WinAnsi F; f_i is f, i
       {"/D 1 Tf (d) Tj", U"AB"},               // uni00410042: two characters
       {"/U 1 Tf (ABZ01) Tj", U"QBZxy"},        // ToUnicode over /Differences
       {"/M 1 Tf (\x8E\xA5) Tj", U"\u00E9\u2022"},
