@@ -361,7 +361,68 @@ void collect_annotations(const Doc &d, const ObjEntry &page, const std::string &
   }
 }
 
+// ---- page box ---------------------------------------------------------------------
+
+// A box value (an array, or a reference to one): four numbers naming two
+// opposite corners in any order, returned as x0 y0 x1 y1 with x0 < x1 and
+// y0 < y1. False when unusable (fewer numbers, no area).
+bool box_value(const Doc &d, const byte *t, int s, int e, double out[4]) {
+  const ObjEntry *st = nullptr;
+  double v[4];
+  if (!deref(d, &t, &s, &e, &st) || st || read_numbers(t, s, e, v, 4) != 4) return false;
+  out[0] = std::fmin(v[0], v[2]);
+  out[1] = std::fmin(v[1], v[3]);
+  out[2] = std::fmax(v[0], v[2]);
+  out[3] = std::fmax(v[1], v[3]);
+  return out[2] > out[0] && out[3] > out[1];
+}
+
 }  // namespace
+
+// The visible box: the crop box clipped to the media box, each the page's
+// own or else its nearest ancestor's; the media box alone without a crop
+// box. Boxes may be written by reference and with their corners in any
+// order. When neither box is found along the /Parent links, the loader's
+// box (its default when the tree gives none) stands.
+void page_box(const Doc &d, const PageInfo &pi, double box[4]) {
+  double crop[4], media[4];
+  bool have_crop = false, have_media = false;
+  int num = pi.num;
+  for (int depth = 0; depth <= k_inherit_depth && !(have_crop && have_media); depth++) {
+    int k = num > 0 ? obj_find(&d.objs, num) : -1;
+    const byte *t;
+    int len;
+    if (k < 0 || !object_text(d, d.objs.elems[k], &t, &len)) break;
+    std::vector<DictEntry> es;
+    int close = 0;
+    if (!dict_entries(t, 0, len, &es, &close)) break;
+    if (const DictEntry *c = dict_find(t, es, "CropBox"); c && !have_crop)
+      have_crop = box_value(d, t, c->val, c->val_end, crop);
+    if (const DictEntry *m = dict_find(t, es, "MediaBox"); m && !have_media)
+      have_media = box_value(d, t, m->val, m->val_end, media);
+    const DictEntry *parent = dict_find(t, es, "Parent");
+    std::vector<RefHit> refs;
+    if (parent) find_refs(t + parent->val, parent->val_end - parent->val, &refs);
+    if (refs.size() != 1) break;
+    num = refs[0].num;
+  }
+  if (!have_media && !have_crop) {
+    box[0] = std::fmin(pi.box[0], pi.box[2]);
+    box[1] = std::fmin(pi.box[1], pi.box[3]);
+    box[2] = std::fmax(pi.box[0], pi.box[2]);
+    box[3] = std::fmax(pi.box[1], pi.box[3]);
+    return;
+  }
+  if (!have_media) {
+    std::memcpy(box, crop, sizeof crop);
+    return;
+  }
+  std::memcpy(box, media, sizeof media);
+  if (!have_crop) return;
+  double clipped[4] = {std::fmax(crop[0], media[0]), std::fmax(crop[1], media[1]), std::fmin(crop[2], media[2]),
+                       std::fmin(crop[3], media[3])};
+  if (clipped[2] > clipped[0] && clipped[3] > clipped[1]) std::memcpy(box, clipped, sizeof clipped);
+}
 
 int page_rotation(const Doc &d, const PageInfo &pi) {
   int r = 0;
@@ -420,8 +481,9 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
   }
   const ObjEntry &e = d.objs.elems[k];
   const int r = page_rotation(d, pi);
-  double x0 = std::fmin(pi.box[0], pi.box[2]), x1 = std::fmax(pi.box[0], pi.box[2]);
-  double y0 = std::fmin(pi.box[1], pi.box[3]), y1 = std::fmax(pi.box[1], pi.box[3]);
+  double box[4];
+  page_box(d, pi, box);
+  const double x0 = box[0], y0 = box[1], x1 = box[2], y1 = box[3];
   double width = x1 - x0, height = y1 - y0;
   if (!(width > 0) || !(height > 0)) {
     set_error("page %ld: empty page box", static_cast<long>(page_no));

@@ -246,6 +246,9 @@ struct PageWork {
   ~PageWork() { page_font_list_free(&fonts); }
 };
 
+// The page's visible box, x0 y0 x1 y1 with x0 < x1 and y0 < y1 (or the
+// loader's box when the page and its ancestors give none).
+void page_box(const Doc &d, const PageInfo &pi, double box[4]);
 // Rotation of a page in 0..359: its own /Rotate, else the nearest ancestor's,
 // negative multiples of 90 included.
 int page_rotation(const Doc &d, const PageInfo &pi);

@@ -61,7 +61,11 @@ const std::vector<FailCase> &fail_cases() {
        "page 2: cannot read content stream", false},
       {"second page not inflatable", two_pages(wt::stream("/Filter /FlateDecode", "not zlib data")),
        "page 2: cannot read content stream", false},
-      {"empty page box", zyk_test::make_pdf(wt::one_page("/CropBox [10 10 10 50]", "0 0 1 1 re f")),
+      // A box without area, and no other box to fall back on.
+      {"empty page box",
+       zyk_test::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                           "<< /Type /Page /Parent 2 0 R /MediaBox [10 10 10 50] /Contents 4 0 R >>",
+                           wt::stream("", "0 0 1 1 re f")}),
        "page 1: empty page box", false},
       {"output directory missing", zyk_test::make_pdf(wt::one_page("", "0 0 1 1 re f")), "cannot write {out}", true},
   };

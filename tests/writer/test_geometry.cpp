@@ -35,7 +35,7 @@ std::string geo_pdf(const GeoCase &c) {
       {"<< /Type /Catalog /Pages 2 0 R >>",
        std::string("<< /Type /Pages /Kids [3 0 R] /Count 1 ") + c.tree_rotate + " >>",
        std::string("<< /Type /Page /Parent 2 0 R ") + c.page_boxes + " " + c.page_rotate + " /Contents 4 0 R >>",
-       wt::stream("", marks(c.box))});
+       wt::stream("", marks(c.box)), "[300 300 100 200]"});
 }
 
 const GeoCase k_cases[] = {
@@ -65,6 +65,24 @@ const GeoCase k_cases[] = {
     {"own -90 is 270", {100, 200, 300, 300}, "/MediaBox [100 200 300 300]", "/Rotate -90", "/Rotate 90", 100, 200},
     {"own 450 is 90", {0, 0, 200, 100}, "/MediaBox [0 0 200 100]", "/Rotate 450", "", 100, 200},
     {"inherited -90 is 270", {0, 0, 200, 100}, "/MediaBox [0 0 200 100]", "", "/Rotate -90", 100, 200},
+    // Object 5 is the array [300 300 100 200]: a box by reference, with its
+    // corners in the other order.
+    {"box by reference, 90", {100, 200, 300, 300}, "/MediaBox 5 0 R", "/Rotate 90", "", 100, 200},
+    {"corners reversed", {100, 200, 300, 300}, "/MediaBox [300 300 100 200]", "", "", 200, 100},
+    {"crop box beyond the media box",
+     {0, 0, 150, 100},
+     "/MediaBox [0 0 200 100] /CropBox [-50 -50 150 150]",
+     "",
+     "",
+     150,
+     100},
+    {"crop box inherited, media box own",
+     {100, 200, 300, 300},
+     "/MediaBox [0 0 400 400]",
+     "",
+     "/CropBox 5 0 R",
+     200,
+     100},
 };
 
 }  // namespace
