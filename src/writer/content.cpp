@@ -1,8 +1,7 @@
 // Rewriting of page content.
 //
 // Two steps run over every page's decoded content, in this order:
-//   1. rewrite_content, the slot of the text re-encoding for the substitute
-//      font. Until that work lands it copies the content unchanged.
+//   1. rewrite_content: the text re-encoding for the substitute font.
 //   2. cmyk_to_rgb. The output intent is an RGB profile, and PDF/A allows
 //      device colour only in the family of the output intent, so painting in
 //      DeviceCMYK must become DeviceRGB. The conversion is the naive one,
@@ -25,13 +24,16 @@
 #include <cstring>
 #include <string_view>
 
+#include "writer/text.h"
 #include "writer/writer.h"
 
 namespace zyk {
 
-void rewrite_content(const byte *content, int len, [[maybe_unused]] const PageFontList &fonts,
-                     [[maybe_unused]] const Transfer &x, std::string *out) {
-  out->assign(reinterpret_cast<const char *>(content), static_cast<std::size_t>(len));
+void rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x,
+                     std::string *out) {
+  ResourceFonts fonts;
+  if (res) resource_fonts(*x.doc, res, res_len, &fonts);
+  text_rewrite(fonts, content, len, &x.map, out);
 }
 
 namespace {

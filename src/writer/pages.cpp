@@ -494,7 +494,8 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
   std::string source;
   if (!read_content(d, e, page_no, &source)) return false;
   std::string rewritten;
-  rewrite_content(reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()), w.fonts, x,
+  rewrite_content(reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()),
+                  w.has_res ? reinterpret_cast<const byte *>(w.res.data()) : nullptr, static_cast<int>(w.res.size()), x,
                   &rewritten);
   std::string content;
   cmyk_to_rgb(rewritten, &content);

@@ -90,13 +90,22 @@ struct FreeDeleter {
   void operator()(unsigned char *p) const { std::free(p); }
 };
 
-// The content of a copied content stream after rewriting, when that changes
-// it: compressed when the encoder succeeds (*flate), plain otherwise.
-bool recode_content(const Doc &d, const ObjEntry &e, std::string *data, bool *flate) {
+// The content of a copied content stream (form XObject, tiling pattern)
+// after rewriting, when that changes it: compressed when the encoder
+// succeeds (*flate), plain otherwise. Text shown with fonts of the stream's
+// own resources is re-encoded like page content; without resources of its
+// own every font it selects is unlisted and read as WinAnsi.
+bool recode_content(const Transfer &x, const ObjEntry &e, const std::vector<DictEntry> &es, std::string *data,
+                    bool *flate) {
+  const Doc &d = *x.doc;
   std::string decoded;
   if (!decode_stream(d, e, &decoded)) return false;
+  const DictEntry *res = dict_find(d.pdf, es, "Resources");
+  std::string text;
+  rewrite_content(reinterpret_cast<const byte *>(decoded.data()), static_cast<int>(decoded.size()),
+                  res ? d.pdf + res->val : nullptr, res ? res->val_end - res->val : 0, x, &text);
   std::string rgb;
-  cmyk_to_rgb(decoded, &rgb);
+  cmyk_to_rgb(text, &rgb);
   if (rgb == decoded) return false;
   unsigned char *packed = nullptr;
   std::uint64_t packed_len = 0;
@@ -318,7 +327,7 @@ void transfer_write(const Transfer &x, Out *out) {
       stream_entries(d, e, &es);
       std::string recoded;
       bool flate = false;
-      bool is_recoded = holds_content(d, es) && recode_content(d, e, &recoded, &flate);
+      bool is_recoded = holds_content(d, es) && recode_content(x, e, es, &recoded, &flate);
       const void *data = is_recoded ? static_cast<const void *>(recoded.data()) : d.pdf + e.data_off;
       const std::uint64_t n = is_recoded ? recoded.size() : static_cast<std::uint64_t>(e.data_end - e.data_off);
       std::string dict = stream_dict(d, es, n, is_recoded, flate);

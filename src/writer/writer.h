@@ -222,7 +222,8 @@ bool decode_stream(const Doc &d, const ObjEntry &e, std::string *out);
 // The rewriting of a page's content for the substitute font. Until text
 // re-encoding lands it copies the content unchanged; its signature is the
 // slot the re-encoding fills.
-void rewrite_content(const byte *content, int len, const PageFontList &fonts, const Transfer &x, std::string *out);
+void rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x,
+                     std::string *out);
 // Turns painting in DeviceCMYK into the equivalent DeviceRGB operators:
 // k/K become rg/RG, "/DeviceCMYK cs|CS" becomes "/DeviceRGB", and the four
 // operands of sc/scn/SC/SCN in that space become three.
