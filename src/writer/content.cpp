@@ -38,8 +38,6 @@ void rewrite_content(const byte *content, int len, const byte *res, int res_len,
 
 namespace {
 
-constexpr int k_gstate_depth = 256;
-
 struct Operand {
   std::size_t start;
   std::size_t end;

@@ -22,12 +22,6 @@ namespace zyk {
 
 namespace {
 
-// DEFLATE cannot expand more than 1032:1; a destination beyond that ratio
-// will not help a stream that failed with a smaller one.
-constexpr std::uint64_t k_deflate_max_ratio = 1032;
-constexpr std::uint64_t k_inflate_first_factor = 8;
-constexpr std::uint64_t k_inflate_slack = 4096;
-
 bool flate(const std::string &in, std::string *out) {
   const auto n = static_cast<std::uint64_t>(in.size());
   const std::uint64_t useful = std::min(k_max_decoded, k_deflate_max_ratio * n + k_inflate_slack);

@@ -19,8 +19,6 @@ namespace zyk {
 
 namespace {
 
-constexpr int k_temp_attempts = 32;
-
 // Distinguishes temporary names of successive runs in one process.
 unsigned g_temp_counter = 0;
 

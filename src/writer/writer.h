@@ -39,6 +39,17 @@ inline constexpr int k_inherit_depth = 32;
 inline constexpr std::uint64_t k_max_output = 9999999999ULL;
 // Largest decoded content stream (each filter stage is bounded by it).
 inline constexpr std::uint64_t k_max_decoded = std::uint64_t{1} << 30;
+// DEFLATE cannot expand more than 1032:1, so a destination beyond that ratio
+// cannot help a stream that failed with a smaller one; the first attempt
+// reserves a smaller factor and doubles.
+inline constexpr std::uint64_t k_deflate_max_ratio = 1032;
+inline constexpr std::uint64_t k_inflate_first_factor = 8;
+inline constexpr std::uint64_t k_inflate_slack = 4096;
+// Saved graphics states tracked by the device-colour rewriting (q nesting
+// deeper than this is not tracked; PDF/A allows 28).
+inline constexpr int k_gstate_depth = 256;
+// Temporary output names tried before the run gives up.
+inline constexpr int k_temp_attempts = 32;
 // A source object number the loader never keeps (it drops numbers above
 // 8,388,607): resource texts name the default RGB colour space with it before
 // renumbering, and the map sends it to B + 6.
@@ -219,9 +230,9 @@ bool decode_stream(const Doc &d, const ObjEntry &e, std::string *out);
 
 // ---- content (content.cpp) -----------------------------------------------------------
 
-// The rewriting of a page's content for the substitute font. Until text
-// re-encoding lands it copies the content unchanged; its signature is the
-// slot the re-encoding fills.
+// The rewriting of content (a page's, or a copied form's or tiling
+// pattern's) for the substitute font, with the fonts of the resource
+// dictionary text given (source numbering; may be null).
 void rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x,
                      std::string *out);
 // Turns painting in DeviceCMYK into the equivalent DeviceRGB operators:
