@@ -357,6 +357,7 @@ void collect_annotations(const Doc &d, const ObjEntry &page, const std::string &
     if (!form) continue;
     std::string name = prefix + std::to_string(w->annot_paint.size());
     w->annot_paint.push_back("q " + matrix + " cm /" + name + " Do Q");
+    w->annot_forms.push_back(form->num);
     *xobjects += " /" + name + " " + std::to_string(form->num) + " 0 R";
   }
 }

@@ -60,10 +60,14 @@ bool stream_entries(const Doc &d, const ObjEntry &e, std::vector<DictEntry> *es)
 // its decoded and rewritten form, compressed anew (`flate`) or plain: the
 // filter entries are replaced accordingly.
 std::string stream_dict(const Doc &d, const std::vector<DictEntry> &es, std::uint64_t data_len, bool recoded,
-                        bool flate) {
+                        bool flate, bool as_form) {
   const byte *t = d.pdf;
   bool xobject = entry_value_is(t, es, "Subtype", "/Image") || entry_value_is(t, es, "Subtype", "/Form");
   std::string out = "<< /Length " + std::to_string(data_len);
+  // An annotation appearance painted as a form must say that it is one;
+  // producers often leave the keys out of appearance streams.
+  if (as_form && !dict_find(t, es, "Type")) out += " /Type /XObject";
+  if (as_form && !dict_find(t, es, "Subtype")) out += " /Subtype /Form";
   if (recoded && flate) out += " /Filter /FlateDecode";
   for (const DictEntry &x : es) {
     if (key_is(t, x, "Length")) continue;
@@ -184,7 +188,7 @@ std::string copied_text(const Doc &d, const ObjEntry &e) {
   if (e.is_stream) {
     std::vector<DictEntry> es;
     stream_entries(d, e, &es);
-    std::string dict = stream_dict(d, es, static_cast<std::uint64_t>(e.data_end - e.data_off), false, false);
+    std::string dict = stream_dict(d, es, static_cast<std::uint64_t>(e.data_end - e.data_off), false, false, false);
     return replace_inline_fonts(d, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
   }
   const byte *t;
@@ -316,6 +320,19 @@ void remap_refs(const Transfer &x, const byte *t, int len, std::string *out) {
   out->append(reinterpret_cast<const char *>(t) + from, static_cast<std::size_t>(len - from));
 }
 
+void transfer_prepare(Transfer *x) {
+  const Doc &d = *x->doc;
+  x->recoded.assign(x->order.size(), Transfer::Recoded{});
+  for (std::size_t k = 0; k < x->order.size(); k++) {
+    const ObjEntry &e = d.objs.elems[obj_find(&d.objs, x->order[k])];
+    if (!e.is_stream) continue;
+    std::vector<DictEntry> es;
+    stream_entries(d, e, &es);
+    Transfer::Recoded &r = x->recoded[k];
+    r.done = (holds_content(d, es) || x->as_form.count(x->order[k])) && recode_content(*x, e, es, &r.data, &r.flate);
+  }
+}
+
 void transfer_write(const Transfer &x, Out *out) {
   const Doc &d = *x.doc;
   std::string text;
@@ -325,12 +342,10 @@ void transfer_write(const Transfer &x, Out *out) {
     if (e.is_stream) {
       std::vector<DictEntry> es;
       stream_entries(d, e, &es);
-      std::string recoded;
-      bool flate = false;
-      bool is_recoded = holds_content(d, es) && recode_content(x, e, es, &recoded, &flate);
-      const void *data = is_recoded ? static_cast<const void *>(recoded.data()) : d.pdf + e.data_off;
-      const std::uint64_t n = is_recoded ? recoded.size() : static_cast<std::uint64_t>(e.data_end - e.data_off);
-      std::string dict = stream_dict(d, es, n, is_recoded, flate);
+      const Transfer::Recoded *r = k < x.recoded.size() && x.recoded[k].done ? &x.recoded[k] : nullptr;
+      const void *data = r ? static_cast<const void *>(r->data.data()) : d.pdf + e.data_off;
+      const std::uint64_t n = r ? r->data.size() : static_cast<std::uint64_t>(e.data_end - e.data_off);
+      std::string dict = stream_dict(d, es, n, r != nullptr, r && r->flate, x.as_form.count(x.order[k]) > 0);
       std::string source =
           replace_inline_fonts(d, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
       remap_refs(x, reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()), &text);

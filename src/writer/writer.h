@@ -21,6 +21,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -196,6 +197,16 @@ struct Transfer {
   // Analysis of every font dictionary reached, in the order reached.
   std::vector<FontInfo> font_infos;
   std::size_t followed = 0;  // entries of `order` whose references are queued
+  // Content streams among the copied objects, rewritten before the font
+  // objects are written (rewriting marks the glyphs those objects list).
+  struct Recoded {
+    bool done = false;   // data replaces the stored data
+    bool flate = false;  // data is compressed
+    std::string data;
+  };
+  std::vector<Recoded> recoded;  // by index in `order`
+  // Streams painted as annotation appearances: written as form XObjects.
+  std::set<int> as_form;
 
   Transfer() = default;
   Transfer(const Transfer &) = delete;
@@ -214,6 +225,9 @@ void remap_refs(const Transfer &x, const byte *t, int len, std::string *out);
 // a dictionary or array, not the text's own outermost dictionary) replaced by
 // a reference to the substitute font, Type3 fonts excepted.
 std::string replace_inline_fonts(const Doc &d, const byte *t, int len);
+// Rewrites the content of every copied form XObject and tiling pattern.
+// Runs before the font objects are written.
+void transfer_prepare(Transfer *x);
 // Appends the copied objects B + 11 ... in order.
 void transfer_write(const Transfer &x, Out *out);
 // The text of one source object as the transfer reads it: the dictionary
@@ -233,8 +247,7 @@ bool decode_stream(const Doc &d, const ObjEntry &e, std::string *out);
 // The rewriting of content (a page's, or a copied form's or tiling
 // pattern's) for the substitute font, with the fonts of the resource
 // dictionary text given (source numbering; may be null).
-void rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x,
-                     std::string *out);
+void rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x, std::string *out);
 // Turns painting in DeviceCMYK into the equivalent DeviceRGB operators:
 // k/K become rg/RG, "/DeviceCMYK cs|CS" becomes "/DeviceRGB", and the four
 // operands of sc/scn/SC/SCN in that space become three.
@@ -246,13 +259,19 @@ struct PageWork {
   std::string res;  // merged source-level resource text, or empty
   bool has_res = false;
   PageFontList fonts{};
-  // Content painting the page's visible annotations, appended to its content.
+  // Content painting the page's visible annotations, appended to its content,
+  // and the source numbers of their appearance streams.
   std::vector<std::string> annot_paint;
+  std::vector<int> annot_forms;
   PageWork() = default;
   PageWork(const PageWork &) = delete;
   PageWork &operator=(const PageWork &) = delete;
   PageWork(PageWork &&o) noexcept
-      : res(std::move(o.res)), has_res(o.has_res), fonts(o.fonts), annot_paint(std::move(o.annot_paint)) {
+      : res(std::move(o.res)),
+        has_res(o.has_res),
+        fonts(o.fonts),
+        annot_paint(std::move(o.annot_paint)),
+        annot_forms(std::move(o.annot_forms)) {
     o.fonts = {};
   }
   ~PageWork() { page_font_list_free(&fonts); }

@@ -143,8 +143,8 @@ std::string annotated_pdf(const char *rotate, bool popup) {
       popup ? "<< /Type /Annot /Subtype /Popup /Rect [150 150 190 190] /AP << /N 9 0 R >> >>"
             : "<< /Type /Annot /Subtype /Link /Border [0 0 0] /Rect [150 150 190 190] >>",
       wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 10 10]", "0.3 g 0 0 10 10 re f 1 g 0 0 5 5 re f"),
-      wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 20 10] /Matrix [0 1 -1 0 0 0]",
-                 "0 g 0 0 20 10 re f 1 g 0 0 4 4 re f"),
+      // An appearance stream without /Type and /Subtype, as producers write them.
+      wt::stream("/BBox [0 0 20 10] /Matrix [0 1 -1 0 0 0]", "0 g 0 0 20 10 re f 1 g 0 0 4 4 re f"),
       wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 20 10]", "0.5 g 0 0 20 10 re f"),
   });
 }
@@ -159,7 +159,13 @@ TEST(Geometry, VisibleAnnotationsArePaintedIntoThePage) {
     for (bool popup : {true, false}) {
       wt::Converted out = wt::convert_text(annotated_pdf(rotate, popup));
       ASSERT_EQ(out.rc, 1) << out.err;
-      std::string content = wt::read_output(out.bytes).data(4);
+      wt::Output o = wt::read_output(out.bytes);
+      std::string content = o.data(4);
+      for (auto [num, off] : o.offsets) {
+        if (o.dict(num).find("/Matrix [0 1 -1 0 0 0]") != std::string::npos) {
+          EXPECT_NE(o.dict(num).find("/Subtype /Form"), std::string::npos) << o.dict(num);
+        }
+      }
       // The widget, the chosen state and the square; not the hidden
       // annotation, the popup or the link without appearance.
       std::size_t paints = 0;

@@ -208,3 +208,21 @@ TEST(Transfer, RemapRecognisesReferencesOnlyAsTokens) {
     EXPECT_EQ(out, c.out) << "in: " << c.in;
   }
 }
+
+// Text inside a copied form is re-encoded too; the glyphs it uses must be
+// among the widths of the substitute font, which is written before the
+// copied objects.
+TEST(Transfer, GlyphsUsedOnlyInCopiedFormsAreListedInTheWidths) {
+  std::string pdf = zyk_test::make_pdf(
+      {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] /Contents 4 0 R /Resources << /XObject << /X 5 0 R >> "
+       ">> >>",
+       wt::stream("", "/X Do"),
+       wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 100 100] /Resources << /Font << /F1 6 0 R >> >>",
+                  "BT /F1 12 Tf 10 10 Td (A) Tj ET"),
+       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>"});
+  wt::Converted c = wt::convert_text(pdf);
+  ASSERT_EQ(c.rc, 1) << c.err;
+  wt::Output o = wt::read_output(c.bytes);
+  EXPECT_NE(o.dict(7).find("/W ["), std::string::npos) << o.dict(7);  // B + 1 with B = 6
+}
