@@ -32,6 +32,9 @@ int kw_at(const byte *t, int pos, int len, const char *kw);
 int find_kw(const byte *t, int len, int start, const char *kw);
 int find_name(const byte *t, int len, int start, int end, const char *name);
 char *dict_text_at(const byte *t, int len, int pos);
+// Position right after the ')' closing the literal string whose '(' is at
+// i (nesting, backslash escapes), or -1 when the text ends inside it.
+int literal_end(const byte *t, int len, int i);
 int find_name_top(const byte *t, int len, int start, int end, const char *name);
 int obj_type(const byte *t, int start, int end);
 int dict_stream_kw(const byte *t, int len, int pos);

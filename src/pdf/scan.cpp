@@ -62,8 +62,6 @@ int find_name(const byte *t, int len, int start, int end, const char *name) {
   return -1;
 }
 
-namespace {
-
 // Skips a literal string whose '(' is at i: returns the position right after
 // the closing ')', or -1 when the text ends inside the string. A backslash
 // makes the next byte ordinary; parentheses nest.
@@ -81,8 +79,6 @@ int literal_end(const byte *t, int len, int i) {
   }
   return -1;
 }
-
-}  // namespace
 
 // Copies the dictionary that starts at pos ("<<") through its matching ">>".
 // Depth is counted over "<<" and ">>"; literal strings are skipped with

@@ -23,23 +23,6 @@ namespace zyk {
 
 namespace {
 
-// Position after the ')' that closes the literal string whose '(' is at i,
-// or -1 when the text ends first.
-int literal_end(const byte *t, int i, int len) {
-  int nest = 0;
-  for (int j = i; j < len; j++) {
-    byte c = t[j];
-    if (c == '\\') {
-      j++;
-    } else if (c == '(') {
-      nest++;
-    } else if (c == ')' && --nest == 0) {
-      return j + 1;
-    }
-  }
-  return -1;
-}
-
 // Position after the '>' that closes the hexadecimal string at i, or -1.
 int hex_end(const byte *t, int i, int len) {
   const void *gt = std::memchr(t + i + 1, '>', static_cast<std::size_t>(len - i - 1));
@@ -94,7 +77,7 @@ int container_end(const byte *t, int i, int len) {
   while (j < len) {
     byte c = t[j];
     if (c == '(') {
-      j = literal_end(t, j, len);
+      j = literal_end(t, len, j);
       if (j < 0) return -1;
     } else if (c == '%') {
       j = line_end(t, j, len);
@@ -146,7 +129,7 @@ int value_end(const byte *t, int pos, int len) {
   if (i >= len) return -1;
   byte c = t[i];
   if (c == '[' || (c == '<' && i + 1 < len && t[i + 1] == '<')) return container_end(t, i, len);
-  if (c == '(') return literal_end(t, i, len);
+  if (c == '(') return literal_end(t, len, i);
   if (c == '<') return hex_end(t, i, len);
   if (c == '/') return regular_end(t, i + 1, len);
   if (c == ')' || c == '>' || c == ']' || c == '}') return -1;
@@ -168,7 +151,7 @@ void find_refs(const byte *t, int len, std::vector<RefHit> *out) {
     } else if (c == '%') {
       i = line_end(t, i, len);
     } else if (c == '(') {
-      i = literal_end(t, i, len);
+      i = literal_end(t, len, i);
       if (i < 0) return;
     } else if (c == '<') {
       if (i + 1 < len && t[i + 1] == '<') {
