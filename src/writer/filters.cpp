@@ -95,30 +95,8 @@ bool lzw(const std::string &in, int early, std::string *out) {
   return true;
 }
 
-int hex_value(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 bool ascii_hex(const std::string &in, std::string *out) {
-  out->clear();
-  int hi = -1;
-  for (unsigned char c : in) {
-    if (c == '>') break;
-    if (is_pdf_ws(c)) continue;
-    int v = hex_value(c);
-    if (v < 0) return false;
-    if (hi < 0) {
-      hi = v;
-    } else {
-      out->push_back(static_cast<char>(hi << 4 | v));
-      hi = -1;
-    }
-  }
-  if (hi >= 0) out->push_back(static_cast<char>(hi << 4));
-  return true;
+  return hex_decode(reinterpret_cast<const unsigned char *>(in.data()), 0, in.size(), false, out);
 }
 
 bool ascii85(const std::string &in, std::string *out) {

@@ -216,4 +216,34 @@ bool token_is(const byte *t, int s, int e, const char *tok) {
   return e - s == n && std::memcmp(t + s, tok, static_cast<std::size_t>(n)) == 0;
 }
 
+int hex_digit_value(unsigned char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool hex_decode(const unsigned char *t, std::size_t s, std::size_t e, bool skip_other, std::string *out) {
+  out->clear();
+  int hi = -1;
+  for (std::size_t i = s; i < e; i++) {
+    unsigned char c = t[i];
+    if (c == '>') break;
+    if (is_pdf_ws(c)) continue;
+    int v = hex_digit_value(c);
+    if (v < 0) {
+      if (skip_other) continue;
+      return false;
+    }
+    if (hi < 0) {
+      hi = v;
+    } else {
+      out->push_back(static_cast<char>(hi << 4 | v));
+      hi = -1;
+    }
+  }
+  if (hi >= 0) out->push_back(static_cast<char>(hi << 4));
+  return true;
+}
+
 }  // namespace zyk

@@ -17,6 +17,7 @@
 
 #include "font/glyph_names.h"
 #include "writer/text.h"
+#include "writer/writer.h"
 
 namespace zyk {
 
@@ -91,31 +92,10 @@ Token next_token(const unsigned char *t, std::size_t len, std::size_t *pos) {
   return tk;
 }
 
-int hex_digit(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Bytes of a hexadecimal string (white space ignored, an odd last digit
 // padded with 0). False for any other byte.
 bool hex_bytes(const unsigned char *t, const Token &tk, std::string *out) {
-  out->clear();
-  int hi = -1;
-  for (std::size_t i = tk.start; i < tk.end; i++) {
-    if (is_pdf_ws(t[i])) continue;
-    int v = hex_digit(t[i]);
-    if (v < 0) return false;
-    if (hi < 0) {
-      hi = v;
-    } else {
-      out->push_back(static_cast<char>(hi << 4 | v));
-      hi = -1;
-    }
-  }
-  if (hi >= 0) out->push_back(static_cast<char>(hi << 4));
-  return true;
+  return hex_decode(t, tk.start, tk.end, false, out);
 }
 
 bool code_of(const std::string &b, std::uint32_t *code) {

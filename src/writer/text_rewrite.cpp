@@ -105,29 +105,10 @@ void literal_bytes(const byte *t, int s, int e, std::string *out) {
   }
 }
 
-int hexval(byte c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // Bytes of a hexadecimal string token "<...>": white space and stray bytes
 // ignored, an odd last digit padded with 0.
 void hex_string_bytes(const byte *t, int s, int e, std::string *out) {
-  out->clear();
-  int hi = -1;
-  for (int i = s + 1; i < e; i++) {
-    int v = hexval(t[i]);
-    if (v < 0) continue;
-    if (hi < 0) {
-      hi = v;
-    } else {
-      out->push_back(static_cast<char>(hi << 4 | v));
-      hi = -1;
-    }
-  }
-  if (hi >= 0) out->push_back(static_cast<char>(hi << 4));
+  hex_decode(t, static_cast<std::size_t>(s + 1), static_cast<std::size_t>(e), true, out);
 }
 
 void put_glyph(std::string *out, int g) {
@@ -287,8 +268,8 @@ void text_rewrite(const ResourceFonts &fonts, const byte *t, int len, const ObjM
       std::string name;
       const Operand &nm = ops[n - 2];
       for (int k = nm.start + 1; k < nm.end; k++) {
-        if (t[k] == '#' && k + 2 < nm.end && hexval(t[k + 1]) >= 0 && hexval(t[k + 2]) >= 0) {
-          name.push_back(static_cast<char>(hexval(t[k + 1]) << 4 | hexval(t[k + 2])));
+        if (t[k] == '#' && k + 2 < nm.end && hex_digit_value(t[k + 1]) >= 0 && hex_digit_value(t[k + 2]) >= 0) {
+          name.push_back(static_cast<char>(hex_digit_value(t[k + 1]) << 4 | hex_digit_value(t[k + 2])));
           k += 2;
         } else {
           name.push_back(static_cast<char>(t[k]));

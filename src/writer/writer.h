@@ -135,6 +135,13 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part);
 std::string format_num(double v);
 
 // ---- syntax helpers (syntax.cpp) -----------------------------------------------------
+
+// Value of a hexadecimal digit, or -1.
+int hex_digit_value(unsigned char c);
+// Decodes the hexadecimal digits of t[s, e) into *out: PDF white space is
+// skipped, a '>' ends the data and an odd last digit is padded with 0. Any
+// other byte makes it fail, or is passed over when `skip_other` is set.
+bool hex_decode(const unsigned char *t, std::size_t s, std::size_t e, bool skip_other, std::string *out);
 //
 // A small lexical walker over PDF object text: literal strings (nested,
 // escaped), hexadecimal strings, comments, names, dictionaries and arrays are
