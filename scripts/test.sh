@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 need=()
-for pkg in cmake g++ make pkg-config libgtest-dev libbenchmark-dev zlib1g-dev poppler-utils qpdf python3 python3-pytest python3-setuptools python3-pip liblcms2-dev; do
+for pkg in cmake g++ make pkg-config libgtest-dev libbenchmark-dev zlib1g-dev poppler-utils qpdf python3 python3-pytest python3-setuptools python3-pip liblcms2-dev \
+           python3-pikepdf libpdfbox2-java libfontbox2-java libcommons-logging-java libactivation-java libjaxb-api-java; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
@@ -14,6 +15,13 @@ if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ]; then SUDO=; else SUDO=sudo; fi
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${need[@]}" >/dev/null
+fi
+
+# The measuring tools beside the project compile their validator on first
+# use; do it once here so that tests running in parallel never race for it.
+tools=../shared/tools
+if [ -x "$tools/pdfa-validate" ]; then
+  "$tools/pdfa-validate" samples/hello.pdf >/dev/null 2>&1 || true
 fi
 
 jobs=$(nproc 2>/dev/null || echo 2)
