@@ -3,17 +3,48 @@
 Run with ZYK_OUT_PDFA_LIBRARY pointing at the built library and
 ZYK_SAMPLE_PDF at a sample PDF (CTest sets both).
 """
-import json
+import errno
 import os
-import subprocess
+import pickle
 import sys
 
 import pytest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
+PACKAGE_PARENT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+sys.path.insert(0, PACKAGE_PARENT)
 import zyk_out_pdfa  # noqa: E402
 
 SAMPLE = os.environ.get("ZYK_SAMPLE_PDF", os.path.join(os.path.dirname(__file__), "..", "..", "samples", "hello.pdf"))
+AS_ROOT = hasattr(os, "geteuid") and os.geteuid() == 0
+
+
+def make_pdf(objects, trailer="/Root 1 0 R"):
+    """A PDF text of numbered objects with a cross-reference table."""
+    out = "%PDF-1.4\n"
+    offsets = []
+    for i, o in enumerate(objects):
+        offsets.append(len(out))
+        out += "%d 0 obj\n%s\nendobj\n" % (i + 1, o)
+    xref = len(out)
+    out += "xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1)
+    out += "".join("%010d 00000 n \n" % o for o in offsets)
+    out += "trailer\n<< /Size %d %s >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, trailer, xref)
+    return out.encode("latin-1")
+
+
+PAGE_OBJECTS = ["<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] >>"]
+ENCRYPTED = make_pdf(PAGE_OBJECTS + ["<< /Filter /Standard /V 1 >>"], "/Root 1 0 R /Encrypt 4 0 R")
+
+
+class Pathish:
+    """An os.PathLike that is neither str nor pathlib."""
+
+    def __init__(self, p):
+        self.p = p
+
+    def __fspath__(self):
+        return self.p
 
 
 @pytest.mark.parametrize("part", [1, 2])
@@ -25,25 +56,127 @@ def test_convert_then_check(tmp_path, part):
     assert zyk_out_pdfa.last_error() == ""
 
 
-def test_convert_failure_raises_with_library_message(tmp_path):
-    missing = tmp_path / "missing.pdf"
+@pytest.mark.parametrize("wrap", [str, os.fsencode, Pathish, lambda p: Pathish(os.fsencode(p))],
+                         ids=["str", "bytes", "pathlike-str", "pathlike-bytes"])
+def test_every_function_takes_every_kind_of_path(tmp_path, wrap):
     out = tmp_path / "out.pdf"
-    with pytest.raises(zyk_out_pdfa.PdfaError) as err:
-        zyk_out_pdfa.convert(missing, out)
-    assert str(err.value) == "cannot open %s" % missing
-    assert not out.exists()
+    zyk_out_pdfa.convert(wrap(SAMPLE), wrap(str(out)))
+    assert zyk_out_pdfa.check(wrap(str(out))) == 2
+    assert zyk_out_pdfa.report(wrap(SAMPLE))["loaded"] is True
 
 
-@pytest.mark.parametrize("bad", [0, 3, "2"])
+@pytest.mark.parametrize("bad", ["a\0b.pdf", b"a\0b.pdf", Pathish("a\0b.pdf")], ids=["str", "bytes", "pathlike"])
+def test_nul_in_any_path_is_refused_before_the_library_sees_it(tmp_path, monkeypatch, bad):
+    # The C interface would see only the part before the NUL: "a" here.
+    (tmp_path / "a").write_bytes(b"not to be replaced")
+    monkeypatch.chdir(tmp_path)
+    calls = [lambda: zyk_out_pdfa.convert(bad, "out.pdf"), lambda: zyk_out_pdfa.convert(SAMPLE, bad),
+             lambda: zyk_out_pdfa.check(bad), lambda: zyk_out_pdfa.report(bad)]
+    for call in calls:
+        with pytest.raises(ValueError, match="NUL"):
+            call()
+    assert (tmp_path / "a").read_bytes() == b"not to be replaced"
+    assert not (tmp_path / "out.pdf").exists()
+
+
+@pytest.mark.parametrize("bad", [None, 3, 2.0])
+def test_non_paths_are_type_errors(bad):
+    with pytest.raises(TypeError):
+        zyk_out_pdfa.check(bad)
+
+
+@pytest.mark.parametrize("bad", [0, 3, "2", True])
 def test_convert_rejects_bad_part(tmp_path, bad):
     with pytest.raises(ValueError):
         zyk_out_pdfa.convert(SAMPLE, tmp_path / "x.pdf", part=bad)
 
 
-def test_check_plain_pdf_and_unreadable_file(tmp_path):
-    assert zyk_out_pdfa.check(SAMPLE) == 0
-    with pytest.raises(zyk_out_pdfa.PdfaError, match="cannot open"):
+# What each input failure raises: the class, the library's message prefix,
+# and the reason the package adds (None: the library's message says it all).
+INPUT_CASES = [
+    ("missing", None, zyk_out_pdfa.NotFoundError, "cannot open ", os.strerror(errno.ENOENT)),
+    ("folder", "dir", zyk_out_pdfa.ReadError, None, "is a folder"),
+    ("empty", b"", zyk_out_pdfa.NotPdfError, "empty input file: ", "the file is empty"),
+    ("text", b"hello, not a PDF at all\n", zyk_out_pdfa.NotPdfError, "no PDF objects found", None),
+    ("encrypted", ENCRYPTED, zyk_out_pdfa.EncryptedError, "encrypted PDFs are not supported: ", None),
+]
+
+
+@pytest.mark.parametrize("name,content,cls,prefix,reason", INPUT_CASES, ids=[c[0] for c in INPUT_CASES])
+@pytest.mark.parametrize("call", ["convert", "check"])
+def test_input_failures_raise_typed_errors_carrying_the_path(tmp_path, name, content, cls, prefix, reason, call):
+    path = tmp_path / (name + ".pdf")
+    if content == "dir":
+        path.mkdir()
+    elif content is not None:
+        path.write_bytes(content)
+    out = tmp_path / "out.pdf"
+    out.write_bytes(b"previous good output")
+    with pytest.raises(cls) as err:
+        if call == "convert":
+            zyk_out_pdfa.convert(path, out)
+        else:
+            zyk_out_pdfa.check(path)
+    e = err.value
+    assert isinstance(e, zyk_out_pdfa.PdfaError)
+    assert e.path is path  # the caller's own object
+    if prefix is not None:
+        assert e.message.startswith(prefix) and e.message.endswith(str(path))
+    assert e.reason == reason
+    assert str(e) == (e.message + ": " + reason if reason else e.message)
+    assert out.read_bytes() == b"previous good output"
+
+
+def test_not_found_is_also_a_file_not_found_error(tmp_path):
+    missing = tmp_path / "missing.pdf"
+    with pytest.raises(FileNotFoundError) as err:
+        zyk_out_pdfa.convert(missing, tmp_path / "out.pdf")
+    assert err.value.errno == errno.ENOENT and err.value.filename is missing
+    assert err.value.message == "cannot open %s" % missing
+
+
+@pytest.mark.skipif(AS_ROOT, reason="root reads files without permission")
+def test_unreadable_input_gives_the_permission_reason(tmp_path):
+    path = tmp_path / "secret.pdf"
+    path.write_bytes(open(SAMPLE, "rb").read())
+    path.chmod(0)
+    with pytest.raises(zyk_out_pdfa.ReadError) as err:
+        zyk_out_pdfa.check(path)
+    assert err.value.errno == errno.EACCES and not isinstance(err.value, FileNotFoundError)
+
+
+def test_write_failures_name_the_cause(tmp_path):
+    cases = [
+        (tmp_path / "no-such-folder" / "out.pdf", errno.ENOENT, "folder %s does not exist" % (tmp_path / "no-such-folder")),
+        (tmp_path / "plain-file" / "out.pdf", errno.ENOTDIR, "%s is not a folder" % (tmp_path / "plain-file")),
+        (tmp_path / "a-folder", errno.EISDIR, "is a folder"),
+        (tmp_path / ("n" * 300 + ".pdf"), errno.ENAMETOOLONG, "file name longer than 255 bytes"),
+    ]
+    (tmp_path / "plain-file").write_bytes(b"x")
+    (tmp_path / "a-folder").mkdir()
+    for out, code, reason in cases:
+        with pytest.raises(zyk_out_pdfa.WriteError) as err:
+            zyk_out_pdfa.convert(SAMPLE, out)
+        e = err.value
+        assert isinstance(e, OSError) and e.errno == code, out
+        assert e.path is out and e.reason == reason
+        assert str(e) == "cannot write %s: %s" % (out, reason)
+    assert (tmp_path / "a-folder").is_dir() and sorted(p.name for p in tmp_path.iterdir()) == ["a-folder", "plain-file"]
+
+
+def test_errors_survive_pickling_for_worker_processes(tmp_path):
+    with pytest.raises(zyk_out_pdfa.NotFoundError) as err:
+        zyk_out_pdfa.check(tmp_path / "missing.pdf")
+    back = pickle.loads(pickle.dumps(err.value))
+    assert type(back) is zyk_out_pdfa.NotFoundError
+    assert (back.message, back.path, back.reason, back.errno) == (err.value.message, err.value.path,
+                                                                  err.value.reason, errno.ENOENT)
+
+
+def test_check_plain_pdf_is_zero_even_after_an_earlier_error(tmp_path):
+    with pytest.raises(zyk_out_pdfa.NotFoundError):
         zyk_out_pdfa.check(tmp_path / "nope.pdf")
+    assert zyk_out_pdfa.check(SAMPLE) == 0
 
 
 def test_report_is_a_dict_even_for_failed_loads(tmp_path):
@@ -55,12 +188,9 @@ def test_report_is_a_dict_even_for_failed_loads(tmp_path):
     assert bad["verdict"] == "unreadable"
 
 
-def test_paths_may_be_str_bytes_or_pathlike(tmp_path):
-    for p in (SAMPLE, os.fsencode(SAMPLE)):
-        assert zyk_out_pdfa.report(p)["loaded"] is True
-    with pytest.raises(TypeError):
-        zyk_out_pdfa.check(None)
-
-
 def test_library_found_through_environment():
     assert zyk_out_pdfa.library_path() == os.environ.get("ZYK_OUT_PDFA_LIBRARY", zyk_out_pdfa.library_path())
+
+
+def test_package_is_typed():
+    assert os.path.isfile(os.path.join(os.path.dirname(zyk_out_pdfa.__file__), "py.typed"))
