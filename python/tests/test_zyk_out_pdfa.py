@@ -4,8 +4,10 @@ Run with ZYK_OUT_PDFA_LIBRARY pointing at the built library and
 ZYK_SAMPLE_PDF at a sample PDF (CTest sets both).
 """
 import errno
+import json
 import os
 import pickle
+import subprocess
 import sys
 
 import pytest
@@ -194,3 +196,64 @@ def test_library_found_through_environment():
 
 def test_package_is_typed():
     assert os.path.isfile(os.path.join(os.path.dirname(zyk_out_pdfa.__file__), "py.typed"))
+
+
+# ---- python -m zyk_out_pdfa -------------------------------------------------
+
+def run_module(*args, cwd=None):
+    env = dict(os.environ, PYTHONPATH=PACKAGE_PARENT)
+    return subprocess.run([sys.executable, "-m", "zyk_out_pdfa"] + [str(a) for a in args], cwd=cwd, env=env,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+
+
+def test_module_convert_check_report(tmp_path):
+    out = tmp_path / "out.pdf"
+    r = run_module("convert", "--part", "1", SAMPLE, out)
+    assert (r.returncode, r.stdout, r.stderr) == (0, b"", b"")
+    r = run_module("convert", SAMPLE, "-o", tmp_path / "out2.pdf")
+    assert r.returncode == 0 and zyk_out_pdfa.check(tmp_path / "out2.pdf") == 2
+    r = run_module("check", out, SAMPLE)
+    assert r.returncode == 0
+    assert r.stdout.decode().splitlines() == ["%s: declares PDF/A-1" % out, "%s: not declared" % SAMPLE]
+    r = run_module("check", "--json", out, tmp_path / "missing.pdf")
+    lines = [json.loads(l) for l in r.stdout.decode().splitlines()]
+    assert r.returncode == 1
+    assert lines[0] == {"file": str(out), "declared_part": 1}
+    assert lines[1]["declared_part"] is None and lines[1]["error"].startswith("cannot open ")
+    r = run_module("report", SAMPLE)
+    assert r.returncode == 0
+    # The library's text, byte for byte.
+    assert json.loads(r.stdout) == zyk_out_pdfa.report(SAMPLE) and r.stdout.endswith(b"}\n")
+
+
+@pytest.mark.parametrize("args,status,stderr_start", [
+    (["convert", "{missing}", "{out}"], 1, "python -m zyk_out_pdfa: cannot open "),
+    (["convert", "{encrypted}", "{out}"], 3, "python -m zyk_out_pdfa: encrypted PDFs are not supported: "),
+    (["convert", "{text}", "{out}"], 3, "python -m zyk_out_pdfa: no PDF objects found"),
+    (["check", "{encrypted}"], 3, ""),
+    (["check", "{encrypted}", "{missing}"], 1, ""),
+    (["report", "{missing}"], 1, ""),
+    (["convert", "{sample}"], 2, "python -m zyk_out_pdfa convert: convert takes INPUT and OUTPUT"),
+    (["convert", "--part", "3", "{sample}", "{out}"], 2, "python -m zyk_out_pdfa convert: argument --part"),
+    (["check"], 2, "python -m zyk_out_pdfa check: "),
+    (["frobnicate"], 2, "python -m zyk_out_pdfa: "),
+])
+def test_module_exit_status(tmp_path, args, status, stderr_start):
+    (tmp_path / "enc.pdf").write_bytes(ENCRYPTED)
+    (tmp_path / "text.pdf").write_bytes(b"plain words\n")
+    names = {"missing": tmp_path / "missing.pdf", "encrypted": tmp_path / "enc.pdf", "text": tmp_path / "text.pdf",
+             "out": tmp_path / "out.pdf", "sample": SAMPLE}
+    r = run_module(*[a.format(**names) for a in args])
+    assert r.returncode == status, r.stderr
+    assert r.stderr.decode().startswith(stderr_start)
+    if status == 2:  # a usage error is one line pointing at --help
+        assert r.stderr.count(b"\n") == 1 and b"--help" in r.stderr
+    assert not (tmp_path / "out.pdf").exists()
+
+
+def test_module_double_dash_ends_options(tmp_path):
+    odd = tmp_path / "-v.pdf"
+    odd.write_bytes(open(SAMPLE, "rb").read())
+    r = run_module("convert", "--", "-v.pdf", "-o.pdf", cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    assert zyk_out_pdfa.check(tmp_path / "-o.pdf") == 2
