@@ -3,7 +3,7 @@
 # host would: a C program built with pkg-config, one built with CMake's
 # find_package, one that loads the library by name with dlopen, the
 # installed command-line program, and the Python package installed by pip
-# from the source tree without network access.
+# into fresh virtual environments without network access.
 set -euo pipefail
 build=$1
 src=$2
@@ -72,18 +72,53 @@ echo "dlopen host: ok"
 
 # the installed program
 "$prefix/bin/zyk-pdfa" convert "$sample" "$work/out-cli.pdf"
-"$prefix/bin/zyk-pdfa" check "$work/out-cli.pdf" | grep -q ": PDF/A-2$"
+"$prefix/bin/zyk-pdfa" check "$work/out-cli.pdf" | grep -Eq ": (declares )?PDF/A-2$"
 echo "installed zyk-pdfa: ok"
 
-# the Python package, installed by pip offline from a copy of the source tree
+# The Python package, installed by pip into fresh virtual environments with
+# no package index: pip's isolated build must need nothing from the network,
+# and the installed package must find its library with no variable set.
 py=/usr/bin/python3
+unset ZYK_OUT_PDFA_LIBRARY LD_LIBRARY_PATH
+export PYTHONDONTWRITEBYTECODE=1 PIP_NO_INDEX=1 PIP_DISABLE_PIP_VERSION_CHECK=1
+use_venv() {  # VENV: import, convert, check, and run the module's commands, from a neutral folder
+  (cd / && "$1/bin/python" -c '
+import os, sys, zyk_out_pdfa as z
+lib = z.library_path()
+assert lib.startswith(sys.prefix), lib  # the copy inside the environment
+assert os.path.isfile(os.path.join(os.path.dirname(z.__file__), "py.typed"))
+z.convert(sys.argv[1], sys.argv[2], part=1)
+assert z.check(sys.argv[2]) == 1
+try:
+    z.check(sys.argv[2] + ".missing")
+    raise SystemExit("no error for a missing file")
+except z.NotFoundError:
+    pass
+' "$sample" "$2" && "$1/bin/python" -m zyk_out_pdfa check "$2" | grep -q ": declares PDF/A-1$")
+}
+
+# 1. From a copy of the package folder, the build folder named by the variable.
 cp -r "$src/python" "$work/python-src"
-$py -m pip install --quiet --no-build-isolation --no-index --no-deps --target "$work/site" "$work/python-src" 2>&1 \
-  | grep -v -i "warning" || true
-test -f "$work/site/zyk_out_pdfa/__init__.py"
-LD_LIBRARY_PATH=$libdir PYTHONPATH=$work/site $py -c "
-import sys, zyk_out_pdfa
-zyk_out_pdfa.convert(sys.argv[1], sys.argv[2], part=1)
-assert zyk_out_pdfa.check(sys.argv[2]) == 1
-" "$sample" "$work/out-py.pdf"
-echo "pip-installed python package: ok"
+$py -m venv "$work/venv1"
+ZYK_OUT_PDFA_BUILD_DIR=$build "$work/venv1/bin/pip" install --quiet "$work/python-src"
+use_venv "$work/venv1" "$work/out-py1.pdf"
+echo "venv install with ZYK_OUT_PDFA_BUILD_DIR: ok"
+
+# 2. From a source tree whose build-release folder holds the build (the
+# default `make build` gives), with no variable.
+mkdir -p "$work/tree"
+cp -r "$src/python" "$work/tree/python"
+ln -s "$(cd "$build" && pwd)" "$work/tree/build-release"
+$py -m venv "$work/venv2"
+"$work/venv2/bin/pip" install --quiet "$work/tree/python"
+use_venv "$work/venv2" "$work/out-py2.pdf"
+echo "venv install from the source tree's build: ok"
+
+# 3. A build folder without the library fails the install, saying why.
+mkdir -p "$work/empty-build"
+if ZYK_OUT_PDFA_BUILD_DIR=$work/empty-build "$work/venv2/bin/pip" install --force-reinstall "$work/python-src" \
+     >"$work/pip3.log" 2>&1; then
+  echo "pip installed a package without its library" >&2; exit 1
+fi
+grep -q "no libzyk_out_pdfa.so.1 in $work/empty-build" "$work/pip3.log" || { cat "$work/pip3.log" >&2; exit 1; }
+echo "venv install without a built library refused: ok"
