@@ -35,7 +35,6 @@ ROOT = os.path.dirname(HERE)          # the python/ folder
 SOURCE_TREE = os.path.dirname(ROOT)   # the project's source tree
 DEFAULT_BUILD_DIRS = ("build-release", "build")
 LIBRARY = "libzyk_out_pdfa.so.1"      # the library's soname, as the package loads it
-PACKAGE_FILES = ("__init__.py", "__main__.py", "py.typed")
 
 
 def _project():
@@ -130,9 +129,16 @@ def _write_wheel(wheel_directory, files):
     return name
 
 
+def _package_names():
+    """The package's own files: its modules and py.typed, not byte code or a
+    stray library copy (the wheel's library comes from the build)."""
+    names = os.listdir(os.path.join(ROOT, NAME))
+    return sorted(n for n in names if n.endswith(".py") or n == "py.typed")
+
+
 def _package_files():
     files = {}
-    for name in PACKAGE_FILES:
+    for name in _package_names():
         with open(os.path.join(ROOT, NAME, name), "rb") as f:
             files["%s/%s" % (NAME, name)] = f.read()
     return files
@@ -162,7 +168,7 @@ def build_sdist(sdist_directory, config_settings=None):
     base = "%s-%s" % (p["name"], p["version"])
     name = base + ".tar.gz"
     members = ["pyproject.toml", "README.md", "_build/zyk_build.py"]
-    members += ["%s/%s" % (NAME, n) for n in PACKAGE_FILES]
+    members += ["%s/%s" % (NAME, n) for n in _package_names()]
     with tarfile.open(os.path.join(sdist_directory, name), "w:gz", format=tarfile.PAX_FORMAT) as tar:
         def add(arcname, data):
             ti = tarfile.TarInfo("%s/%s" % (base, arcname))
