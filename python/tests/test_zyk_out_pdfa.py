@@ -200,8 +200,8 @@ def test_package_is_typed():
 
 # ---- python -m zyk_out_pdfa -------------------------------------------------
 
-def run_module(*args, cwd=None):
-    env = dict(os.environ, PYTHONPATH=PACKAGE_PARENT)
+def run_module(*args, cwd=None, **env_changes):
+    env = dict(os.environ, PYTHONPATH=PACKAGE_PARENT, **env_changes)
     return subprocess.run([sys.executable, "-m", "zyk_out_pdfa"] + [str(a) for a in args], cwd=cwd, env=env,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
@@ -257,3 +257,9 @@ def test_module_double_dash_ends_options(tmp_path):
     r = run_module("convert", "--", "-v.pdf", "-o.pdf", cwd=tmp_path)
     assert r.returncode == 0, r.stderr
     assert zyk_out_pdfa.check(tmp_path / "-o.pdf") == 2
+
+
+def test_module_without_its_library_says_so_in_one_line(tmp_path):
+    r = run_module("check", SAMPLE, ZYK_OUT_PDFA_LIBRARY=str(tmp_path / "nowhere.so"))
+    assert r.returncode == 1 and r.stdout == b""
+    assert r.stderr.startswith(b"python -m zyk_out_pdfa: cannot load the zyk_out_pdfa library") and r.stderr.count(b"\n") == 1

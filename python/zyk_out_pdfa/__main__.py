@@ -145,6 +145,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser = _parser()
     args = parser.parse_args(argv)
     try:
+        _load()
+    except OSError as e:  # no library: say so in one line, not a traceback
+        print("%s: %s" % (PROG, e), file=sys.stderr)
+        return EXIT_FAILED
+    try:
         return args.run(args, args.parser.error)
     except KeyboardInterrupt:
         print("%s: interrupted" % PROG, file=sys.stderr)
