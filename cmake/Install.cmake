@@ -27,3 +27,40 @@ install(FILES "${CMAKE_BINARY_DIR}/zyk_out_pdfaConfig.cmake" "${CMAKE_BINARY_DIR
 file(RELATIVE_PATH ZYK_PC_UP "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
 configure_file("${CMAKE_SOURCE_DIR}/cmake/zyk_out_pdfa.pc.in" "${CMAKE_BINARY_DIR}/zyk_out_pdfa.pc" @ONLY)
 install(FILES "${CMAKE_BINARY_DIR}/zyk_out_pdfa.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+
+# The Python package, into the site folder that python3 reads under the
+# installation prefix (on Debian with /usr/local: lib/python3.X/dist-packages),
+# so that `import zyk_out_pdfa` works after `cmake --install` with no
+# variable. A generated _install.py gives the package the library folder as
+# a path relative to itself, so it loads the library installed beside it,
+# before any other copy, also under another --prefix. Set
+# ZYK_PYTHON_INSTALL_DIR (relative to the prefix) to choose the folder, or
+# to "" where no Python is found.
+find_package(Python3 COMPONENTS Interpreter QUIET)
+if(Python3_Interpreter_FOUND AND NOT DEFINED ZYK_PYTHON_INSTALL_DIR)
+  execute_process(
+    COMMAND "${Python3_EXECUTABLE}" -c [=[
+import os, site, sys, sysconfig
+prefix = os.path.abspath(sys.argv[1])
+dirs = [d for d in site.getsitepackages() if d.startswith(prefix + os.sep)]
+d = dirs[0] if dirs else sysconfig.get_path("purelib", "posix_prefix", {"base": prefix, "platbase": prefix})
+print(os.path.relpath(d, prefix), end="")
+]=] "${CMAKE_INSTALL_PREFIX}"
+    OUTPUT_VARIABLE zyk_py_site RESULT_VARIABLE zyk_py_result)
+  if(NOT zyk_py_result EQUAL 0)
+    set(zyk_py_site "")
+  endif()
+  set(ZYK_PYTHON_INSTALL_DIR "${zyk_py_site}" CACHE STRING
+    "Where cmake --install puts the Python package, relative to the prefix (empty: not installed)")
+endif()
+if(ZYK_PYTHON_INSTALL_DIR)
+  if(IS_ABSOLUTE "${ZYK_PYTHON_INSTALL_DIR}")
+    message(FATAL_ERROR "ZYK_PYTHON_INSTALL_DIR is relative to the installation prefix: ${ZYK_PYTHON_INSTALL_DIR}")
+  endif()
+  set(zyk_py_dest "${ZYK_PYTHON_INSTALL_DIR}/zyk_out_pdfa")
+  file(RELATIVE_PATH zyk_py_libdir "/root/${zyk_py_dest}" "/root/${CMAKE_INSTALL_LIBDIR}")
+  file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/python/_install.py" CONTENT
+    "# Written by the build: the installed library folder, relative to this package.\nLIBDIR_FROM_PACKAGE = \"${zyk_py_libdir}\"\n")
+  file(GLOB zyk_py_files "${CMAKE_SOURCE_DIR}/python/zyk_out_pdfa/*.py" "${CMAKE_SOURCE_DIR}/python/zyk_out_pdfa/py.typed")
+  install(FILES ${zyk_py_files} "${CMAKE_BINARY_DIR}/python/_install.py" DESTINATION "${zyk_py_dest}")
+endif()

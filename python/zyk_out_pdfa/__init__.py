@@ -13,7 +13,8 @@ tell, the reason.
 The shared library is looked for, in this order: the file named by the
 environment variable ZYK_OUT_PDFA_LIBRARY (and only that one, when set);
 next to this package, where a wheel built by `pip install ./python` puts
-it; the system's library path. The library is not reentrant: calls are
+it; the library folder of the same installation when `cmake --install`
+installed this package; the system's library path. The library is not reentrant: calls are
 serialised with a lock, and parallel work belongs in separate processes.
 """
 
@@ -96,10 +97,19 @@ def _candidates() -> Iterator[str]:
         yield env
         return  # a named library is the one wanted; never fall back silently
     here = os.path.dirname(os.path.abspath(__file__))
-    for name in _LIB_NAMES:
-        path = os.path.join(here, name)
-        if os.path.exists(path):
-            yield path
+    dirs = [here]
+    try:
+        # Only in a package installed by `cmake --install`: the library
+        # folder of the same installation, relative to this package.
+        from ._install import LIBDIR_FROM_PACKAGE  # type: ignore[import]
+        dirs.append(os.path.normpath(os.path.join(here, LIBDIR_FROM_PACKAGE)))
+    except ImportError:
+        pass
+    for d in dirs:
+        for name in _LIB_NAMES:
+            path = os.path.join(d, name)
+            if os.path.exists(path):
+                yield path
     for name in _LIB_NAMES:
         yield name
     found = ctypes.util.find_library("zyk_out_pdfa")

@@ -97,6 +97,20 @@ except z.NotFoundError:
 ' "$sample" "$2" && "$1/bin/python" -m zyk_out_pdfa check "$2" | grep -q ": declares PDF/A-1$")
 }
 
+# 0. The package `cmake --install` put into the prefix loads the library of
+# the same installation (here no site folder of the interpreter, so the
+# folder is named on PYTHONPATH; under /usr/local python3 reads it).
+pysite=$(find "$prefix" -path '*-packages/zyk_out_pdfa/__init__.py' -printf '%h\n' | head -n1)
+test -n "$pysite" || { echo "cmake --install put no Python package into $prefix (ZYK_PYTHON_INSTALL_DIR)" >&2; exit 1; }
+test -f "$pysite/py.typed" && test -f "$pysite/__main__.py"
+(cd / && PYTHONPATH=$(dirname "$pysite") $py -c '
+import os, sys, zyk_out_pdfa as z
+assert z.library_path() == os.path.join(sys.argv[3], "libzyk_out_pdfa.so.1"), z.library_path()
+z.convert(sys.argv[1], sys.argv[2], part=1)
+assert z.check(sys.argv[2]) == 1
+' "$sample" "$work/out-py0.pdf" "$libdir")
+echo "cmake-installed python package: ok"
+
 # 1. From a copy of the package folder, the build folder named by the variable.
 cp -r "$src/python" "$work/python-src"
 $py -m venv "$work/venv1"
