@@ -215,15 +215,33 @@ def test_module_convert_check_report(tmp_path):
     r = run_module("check", out, SAMPLE)
     assert r.returncode == 0
     assert r.stdout.decode().splitlines() == ["%s: declares PDF/A-1" % out, "%s: not declared" % SAMPLE]
-    r = run_module("check", "--json", out, tmp_path / "missing.pdf")
+    r = run_module("check", "--json", out, SAMPLE, tmp_path / "missing.pdf")
     lines = [json.loads(l) for l in r.stdout.decode().splitlines()]
     assert r.returncode == 1
-    assert lines[0] == {"file": str(out), "declared_part": 1}
-    assert lines[1]["declared_part"] is None and lines[1]["error"].startswith("cannot open ")
-    r = run_module("report", SAMPLE)
+    assert lines[:2] == [{"file": str(out), "status": "declared", "part": 1, "error": ""},
+                         {"file": SAMPLE, "status": "not declared", "part": 0, "error": ""}]
+    assert lines[2]["status"] == "error" and lines[2]["part"] == 0
+    assert lines[2]["error"] == "cannot open %s: %s" % (tmp_path / "missing.pdf", os.strerror(errno.ENOENT))
+    r = run_module("report", SAMPLE, out)
     assert r.returncode == 0
-    # The library's text, byte for byte.
-    assert json.loads(r.stdout) == zyk_out_pdfa.report(SAMPLE) and r.stdout.endswith(b"}\n")
+    # One line per file, each the library's report with only line breaks
+    # and indentation taken out.
+    lines = r.stdout.split(b"\n")
+    assert len(lines) == 3 and lines[2] == b""
+    assert [json.loads(l) for l in lines[:2]] == [zyk_out_pdfa.report(SAMPLE), zyk_out_pdfa.report(out)]
+    assert lines[0].startswith(b'{"file": ') and b'"features": {"has_output_intent": ' in lines[0]
+    assert r.stderr.decode().endswith("it was not validated\n")  # out declares part 1
+    assert run_module("report", "-q", out).stderr == b""
+
+
+def test_module_check_json_keeps_names_that_are_not_utf8(tmp_path):
+    name = os.fsdecode(b"caf\xe9.pdf")  # Latin-1, not UTF-8
+    with open(os.path.join(os.fsencode(str(tmp_path)), b"caf\xe9.pdf"), "wb") as f:
+        f.write(open(SAMPLE, "rb").read())
+    r = run_module("check", "--json", name, cwd=tmp_path)
+    assert r.returncode == 0
+    assert b"\\udce9" in r.stdout
+    assert os.fsencode(json.loads(r.stdout)["file"]) == b"caf\xe9.pdf"
 
 
 @pytest.mark.parametrize("args,status,stderr_start", [
@@ -232,7 +250,8 @@ def test_module_convert_check_report(tmp_path):
     (["convert", "{text}", "{out}"], 3, "python -m zyk_out_pdfa: no PDF objects found"),
     (["check", "{encrypted}"], 3, ""),
     (["check", "{encrypted}", "{missing}"], 1, ""),
-    (["report", "{missing}"], 1, ""),
+    (["report", "{missing}"], 1, "python -m zyk_out_pdfa: {missing}: cannot open "),
+    (["report", "{encrypted}"], 3, "python -m zyk_out_pdfa: {encrypted}: encrypted PDFs are not supported"),
     (["convert", "{sample}"], 2, "python -m zyk_out_pdfa convert: convert takes INPUT and OUTPUT"),
     (["convert", "--part", "3", "{sample}", "{out}"], 2, "python -m zyk_out_pdfa convert: argument --part"),
     (["check"], 2, "python -m zyk_out_pdfa check: "),
@@ -245,7 +264,7 @@ def test_module_exit_status(tmp_path, args, status, stderr_start):
              "out": tmp_path / "out.pdf", "sample": SAMPLE}
     r = run_module(*[a.format(**names) for a in args])
     assert r.returncode == status, r.stderr
-    assert r.stderr.decode().startswith(stderr_start)
+    assert r.stderr.decode().startswith(stderr_start.format(**names))
     if status == 2:  # a usage error is one line pointing at --help
         assert r.stderr.count(b"\n") == 1 and b"--help" in r.stderr
     assert not (tmp_path / "out.pdf").exists()

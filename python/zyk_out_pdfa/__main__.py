@@ -13,7 +13,8 @@ import json
 import sys
 from typing import List, Optional, Sequence
 
-from . import (EncryptedError, NotPdfError, PdfaError, __version__, _load, _lock, _path, check, convert)
+from . import (EncryptedError, NotPdfError, PdfaError, __version__, _input_error, _load, _lock, _path, check,
+               convert)
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_REFUSED, EXIT_INTERRUPTED = 0, 1, 2, 3, 130
 PROG = "python -m zyk_out_pdfa"
@@ -63,29 +64,49 @@ def cmd_convert(a: argparse.Namespace, err) -> int:
 def cmd_check(a: argparse.Namespace, err) -> int:
     statuses: List[int] = []
     for f in a.files:
+        part, message = 0, ""
         try:
             part = check(f)
         except PdfaError as e:
+            message = str(e)
             statuses.append(_status_of(e))
-            if a.json:
-                print(json.dumps({"file": _shown(f), "declared_part": None, "error": _shown(str(e))}))
-            else:
-                print("%s: error: %s" % (_shown(f), _shown(str(e))))
-            continue
         except ValueError as e:
             err(str(e))
-        statuses.append(EXIT_OK)
         if a.json:
-            print(json.dumps({"file": _shown(f), "declared_part": part or None}))
-        elif not a.quiet or part:
+            # The records of `zyk-pdfa check --json`. Names that are not
+            # UTF-8 keep their bytes as surrogate escapes (\udc80 to \udcff).
+            word = "error" if message else "declared" if part else "not declared"
+            print(json.dumps({"file": f, "status": word, "part": part, "error": message}))
+        elif message:
+            print("%s: error: %s" % (_shown(f), _shown(message)))
+        else:
             print("%s: %s" % (_shown(f), "declares PDF/A-%d" % part if part else "not declared"))
+        sys.stdout.flush()
     return _worst(statuses)
 
 
+def _one_line(text: bytes) -> bytes:
+    """The report on one line, as `zyk-pdfa report` prints it: line breaks
+    and indentation go, a space stays between members."""
+    out = bytearray()
+    at_line_start = False
+    for c in text:
+        if c == 0x0A:
+            at_line_start = True
+            continue
+        if at_line_start and c == 0x20:
+            continue
+        if at_line_start and out and out[-1] not in b"{[" and c not in b"}]":
+            out += b" "
+        at_line_start = False
+        out.append(c)
+    return bytes(out)
+
+
 def cmd_report(a: argparse.Namespace, err) -> int:
-    # The library's text is printed as it is, byte for byte.
     lib = _load()
     statuses: List[int] = []
+    declared = False
     out = sys.stdout.buffer
     for f in a.files:
         try:
@@ -94,10 +115,19 @@ def cmd_report(a: argparse.Namespace, err) -> int:
             err(str(e))
         with _lock:
             text = lib.pdfa_report(p)
-        out.write(text)
+        rep = json.loads(text.decode("utf-8", "replace"))
+        if rep.get("loaded") is False:
+            e = _input_error(str(rep.get("error", "")), f)
+            statuses.append(_status_of(e))
+            print("%s: %s: %s" % (PROG, _shown(f), _shown(str(e))), file=sys.stderr)
+        else:
+            statuses.append(EXIT_OK)
+            declared = declared or rep.get("is_pdfa") is True
+        out.write(_one_line(text) + b"\n")
         out.flush()
-        statuses.append(EXIT_FAILED if json.loads(text.decode("utf-8", "replace")).get("loaded") is False
-                        else EXIT_OK)
+    if declared and not a.quiet:
+        print("%s: note: the verdict \"compliant\" means the file declares a PDF/A part; it was not validated"
+              % PROG, file=sys.stderr)
     return _worst(statuses)
 
 
@@ -134,7 +164,7 @@ def _parser() -> argparse.ArgumentParser:
     k.set_defaults(parser=k, run=cmd_check)
 
     r = sub.add_parser("report", help="print the JSON report on files",
-                       description="Print the library's JSON report on each FILE.")
+                       description="Print the library's JSON report on each FILE, one per line.")
     r.add_argument("files", nargs="+", metavar="FILE")
     common(r)
     r.set_defaults(parser=r, run=cmd_report)
