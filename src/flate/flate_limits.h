@@ -1,6 +1,6 @@
-// The limits of the compression subsystem, in one place. Every bound that
-// protects against hostile or oversized input is named here; the code uses
-// these names and no scattered literals.
+// The limits of decoding, in one place: the codecs (flate/, filter/) and the
+// stream service (pdf/stream.cpp) use these names and no scattered literals.
+// Every bound that protects against hostile or oversized input is here.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +18,25 @@ inline constexpr std::uint64_t k_inflate_max_out = std::uint64_t{1} << 30;
 inline constexpr std::uint64_t k_stream_out_factor = 20;
 inline constexpr std::uint64_t k_stream_out_slack = 4096;
 
+// The filter chain: no stage of a decoded stream may produce more than this
+// many bytes (an optional per-conversion budget may lower it). Its Flate
+// stage starts at first factor x input + slack and doubles, and only when
+// the decoder reports its output full.
+inline constexpr std::uint64_t k_max_decoded = std::uint64_t{1} << 30;
+inline constexpr std::uint64_t k_inflate_first_factor = 8;
+inline constexpr std::uint64_t k_inflate_slack = 4096;
+
+// Object streams: larger encoded bodies are skipped, decoded bodies are
+// bounded, and so are the object count and one object's length.
+inline constexpr long long k_objstm_max_encoded = 268435456;
+inline constexpr std::uint64_t k_objstm_max_body = 268435455;
+inline constexpr int k_objstm_max_n = 100000;
+inline constexpr int k_objstm_max_obj_len = 1048576;
+
 // DEFLATE's largest expansion: a 258-byte match costs at least two bits, so
 // no stream inflates to more than this many bytes per input byte (plus a
-// little for the header and the last block).
+// little for the header and the last block). A destination beyond that
+// ratio cannot help a stream that filled a smaller one.
 inline constexpr std::uint64_t k_deflate_max_ratio = 1032;
 inline constexpr std::uint64_t k_deflate_max_ratio_slack = 64;
 

@@ -495,10 +495,10 @@ Outcome check_header(const unsigned char *src, std::uint64_t src_len, const unsi
 
 }  // namespace
 
-int inflate_decompress(const unsigned char *src, std::uint64_t src_len, unsigned char *dst, std::uint64_t dst_cap,
-                       std::uint64_t *out_len) {
+InflateResult inflate_run(const unsigned char *src, std::uint64_t src_len, unsigned char *dst, std::uint64_t dst_cap,
+                          std::uint64_t *out_len) {
   if (out_len) *out_len = 0;
-  if (check_header(src, src_len, dst, dst_cap, out_len) != Outcome::ok) return -1;
+  if (check_header(src, src_len, dst, dst_cap, out_len) != Outcome::ok) return InflateResult::refused;
   // The working state is large (two dynamic tables, about 57 KiB) and
   // deliberately left uninitialised: every entry is written before it is read.
   Inflater s;
@@ -506,9 +506,31 @@ int inflate_decompress(const unsigned char *src, std::uint64_t src_len, unsigned
   s.out = dst;
   s.out_cap = dst_cap;
   s.op = 0;
-  Outcome r = s.run();
-  if (r != Outcome::ok && r != Outcome::corrupt) return -1;
-  *out_len = s.op;
+  switch (s.run()) {
+    case Outcome::ok:
+      *out_len = s.op;
+      return InflateResult::done;
+    case Outcome::corrupt:
+      *out_len = s.op;
+      return InflateResult::corrupt;
+    case Outcome::truncated:
+      return InflateResult::truncated;
+    case Outcome::full:
+      return InflateResult::output_full;
+    case Outcome::refused:
+      break;
+  }
+  return InflateResult::refused;
+}
+
+int inflate_decompress(const unsigned char *src, std::uint64_t src_len, unsigned char *dst, std::uint64_t dst_cap,
+                       std::uint64_t *out_len) {
+  if (!out_len) return -1;
+  std::uint64_t produced = 0;
+  InflateResult r = inflate_run(src, src_len, dst, dst_cap, &produced);
+  *out_len = 0;
+  if (r != InflateResult::done && r != InflateResult::corrupt) return -1;
+  *out_len = produced;
   return 0;
 }
 

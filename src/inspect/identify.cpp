@@ -27,9 +27,9 @@
 // is looked into at most once per call, so the work stays linear in the
 // size of the file.
 #include <cstring>
+#include <string>
 #include <vector>
 
-#include "flate/flate.h"
 #include "inspect/inspect.h"
 
 namespace zyk {
@@ -109,11 +109,14 @@ int metadata_part(const Doc *d, const byte *pdf, int pdf_len) {
   if (num <= 0) return -1;
   int mi = obj_find(&d->objs, num);
   if (mi < 0) return -1;
-  BufGuard out;
-  int n = 0;
-  const byte *x = decoded_stream(d->objs.elems[mi], pdf, pdf_len, &out.b, &n);
-  if (!x) return -1;
-  return xmp_declared_part(x, n);
+  // The packet is read through the stream service (the whole filter chain)
+  // when the image is the document's own; a packet that cannot be decoded
+  // is no packet.
+  const ObjEntry &me = d->objs.elems[mi];
+  if (pdf != d->pdf || !me.is_stream) return -1;
+  std::string x;
+  if (!stream_decode(*d, me, DecodeLimits{}, &x).ok()) return -1;
+  return xmp_declared_part(reinterpret_cast<const byte *>(x.data()), static_cast<int>(x.size()));
 }
 
 // The text of an object whose body is no dictionary (an array, say): for

@@ -6,18 +6,11 @@
 // stream skips that stream (or one pair of it) and the load goes on.
 //
 // The rules, and the decisions taken:
-//  - Only FlateDecode is decoded; any other stream body is used as it is
-//    (no other filter, no /DecodeParms).
-//  - A decode that fails is retried with a block four times larger, from
-//    8 x encoded length + 64 up to the size limit. A retry happens only
-//    while it can help: DEFLATE produces at most 1032 bytes per input byte
-//    (a 258-byte match in two bits), so once a block reaches that bound a
-//    failure is truncation or a bad header and no larger block changes it.
-//    Without this bound a few bytes of broken data would make the loader
-//    allocate and fill about a gigabyte.
-//  - Attempts decode into a scratch buffer released at once; the arena keeps
-//    only a block of the body's exact size, so failed attempts and the slack
-//    of the successful one never stay with the document.
+//  - The body is decoded by the stream service like any stream (its whole
+//    filter chain), bounded by k_objstm_max_body; a stream it cannot decode
+//    is skipped. A Flate body that turns corrupt after a good start keeps
+//    the objects before the fault.
+//  - The arena keeps only a block of the body's exact size.
 //  - The pairs "number offset" are read from the start of the body, not from
 //    the area before /First; N is the first /N value above 0, First the first
 //    /First value not below 0.
@@ -31,23 +24,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
-#include "flate/flate.h"
 #include "flate/flate_limits.h"
 #include "pdf/pdf.h"
 
 namespace zyk {
 
 namespace {
-
-constexpr long long k_objstm_max_encoded = 268435456;   // larger streams are skipped
-constexpr std::uint64_t k_objstm_max_try = 268435455;   // no retry after a block above this
-constexpr std::uint64_t k_objstm_first_factor = 8;
-constexpr std::uint64_t k_objstm_first_slack = 64;
-constexpr std::uint64_t k_objstm_growth = 4;
-
-constexpr int k_objstm_max_n = 100000;
-constexpr int k_objstm_max_obj_len = 1048576;
 
 // Scratch memory comes from malloc so that running out of it skips a stream
 // instead of throwing out of the loader.
@@ -62,33 +46,19 @@ Scratch<T> scratch(std::uint64_t count) {
   return Scratch<T>(static_cast<T *>(std::malloc(static_cast<std::size_t>(count) * sizeof(T))));
 }
 
-// Decodes or copies the body into an arena block. Returns the block (null
-// when the stream is skipped) and its valid length.
-const byte *stream_body(Doc *d, const byte *data, int n, bool flate, int *body_len) {
-  if (!flate) {
-    auto *blk = static_cast<byte *>(arena_alloc(&d->arena, static_cast<std::size_t>(n) + 1));
-    if (!blk) return nullptr;
-    if (n) std::memcpy(blk, data, static_cast<std::size_t>(n));
-    blk[n] = 0;
-    *body_len = n;
-    return blk;
-  }
-  const std::uint64_t useful = k_deflate_max_ratio * static_cast<std::uint64_t>(n) + k_objstm_first_slack;
-  for (std::uint64_t size = k_objstm_first_factor * static_cast<std::uint64_t>(n) + k_objstm_first_slack;;
-       size *= k_objstm_growth) {
-    Scratch<unsigned char> buf = scratch<unsigned char>(size);
-    if (!buf) return nullptr;
-    std::uint64_t produced = 0;
-    if (inflate_decompress(data, static_cast<std::uint64_t>(n), buf.get(), size, &produced) == 0) {
-      auto *blk = static_cast<byte *>(arena_alloc(&d->arena, static_cast<std::size_t>(produced) + 1));
-      if (!blk) return nullptr;
-      if (produced) std::memcpy(blk, buf.get(), static_cast<std::size_t>(produced));
-      blk[produced] = 0;
-      *body_len = static_cast<int>(produced);
-      return blk;
-    }
-    if (size > k_objstm_max_try || size >= useful) return nullptr;
-  }
+// Decodes the body into an arena block. Returns the block (null when the
+// stream is skipped) and its valid length.
+const byte *stream_body(Doc *d, const ObjEntry &e, int *body_len) {
+  std::string data;
+  DecodeLimits limits;
+  limits.max_out = k_objstm_max_body;
+  if (!stream_decode(*d, e, limits, &data).ok()) return nullptr;
+  auto *blk = static_cast<byte *>(arena_alloc(&d->arena, data.size() + 1));
+  if (!blk) return nullptr;
+  if (!data.empty()) std::memcpy(blk, data.data(), data.size());
+  blk[data.size()] = 0;
+  *body_len = static_cast<int>(data.size());
+  return blk;
 }
 
 // The first value after an occurrence of /name that passes `accept`, read
@@ -117,7 +87,6 @@ void expand_one(Doc *d, const ObjEntry e) {
   long long enc = static_cast<long long>(e.data_end) - e.data_off;
   if (enc < 0 || enc > k_objstm_max_encoded) return;
   if (e.data_off < 0 || static_cast<long long>(e.data_off) + enc > d->pdf_len) return;
-  const int n = static_cast<int>(enc);
 
   // /N and /First come from the dictionary alone, so a stream they rule out
   // is skipped before it is decoded.
@@ -128,8 +97,7 @@ void expand_one(Doc *d, const ObjEntry e) {
   if (!has_first || !has_n || count > k_objstm_max_n) return;
 
   int body_len = 0;
-  const bool flate = find_name(t, wend, wstart, wend, "FlateDecode") >= 0;
-  const byte *body = stream_body(d, t + e.data_off, n, flate, &body_len);
+  const byte *body = stream_body(d, e, &body_len);
   if (!body || first > body_len) return;
 
   // All 2N numbers must be readable and non-negative before any entry is

@@ -7,7 +7,13 @@
 // -1 means "none".
 #pragma once
 
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 #include "base/base.h"
+#include "filter/filter.h"
 
 namespace zyk {
 
@@ -123,6 +129,110 @@ bool dict_range(const byte *pdf, int pdf_len, const ObjEntry &e, const byte **te
 // Expands every object stream of a document being loaded, appending the
 // objects they hold to the table.
 void objstm_expand(Doc *d);
+
+// ---- the tokenizer (syntax.cpp) -------------------------------------------------
+//
+// A lexical walker over PDF object text: literal strings (nested, escaped),
+// hexadecimal strings, comments, names, dictionaries and arrays are
+// recognised so that nothing inside a string or a comment is ever taken for a
+// reference or a key. Readers outside the loader take dictionaries, values
+// and references through these.
+
+inline bool is_delim(byte c) {
+  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
+         c == '%';
+}
+inline bool is_regular(byte c) { return !is_pdf_ws(c) && !is_delim(c); }
+
+// White space and comments skipped from pos.
+int skip_ws_comments(const byte *t, int pos, int len);
+// End (exclusive) of the one value that starts at pos after white space and
+// comments: a dictionary, array, string, name, reference "N G R" or other
+// token. -1 when the text ends inside it or no value starts there.
+int value_end(const byte *t, int pos, int len);
+
+// An indirect reference found in text: source number (-1 when the digits do
+// not fit 31 bits) and the byte range from its first digit to after its R.
+struct RefHit {
+  int num;
+  int start;
+  int end;
+};
+// Every "N G R" outside strings and comments, with any PDF white space (at
+// least one byte) between the parts and any generation.
+void find_refs(const byte *t, int len, std::vector<RefHit> *out);
+
+// A top-level entry of a dictionary: key name (at the slash) and value range.
+struct DictEntry {
+  int key;
+  int key_end;
+  int val;
+  int val_end;
+};
+// Lists the entries of the dictionary whose "<<" is at pos; *close receives
+// the position of its closing ">>". False when it does not close or does not
+// hold name/value pairs.
+bool dict_entries(const byte *t, int pos, int len, std::vector<DictEntry> *out, int *close);
+// True when the entry's key is exactly /name.
+bool key_is(const byte *t, const DictEntry &e, const char *name);
+// The entry with key /name, or null.
+const DictEntry *dict_find(const byte *t, const std::vector<DictEntry> &es, const char *name);
+// True when [s, e) is exactly the given token (after white space).
+bool token_is(const byte *t, int s, int e, const char *tok);
+
+// The text of one object's value: the dictionary of a stream (to its
+// "stream" keyword), the value of any other object (after "N G obj"), or an
+// object-stream member's whole value. False when there is none.
+bool object_text(const Doc &d, const ObjEntry &e, const byte **text, int *len);
+
+// ---- the stream service (stream.cpp) ---------------------------------------------
+//
+// Every stream's data is decoded here, through its whole filter chain, under
+// the limits of filter/filter.h: object streams while loading, metadata for
+// inspection, content, fonts and CMaps for the conversion.
+
+// How decoding one stream ended; `filter` names the filter that stopped it.
+struct StreamResult {
+  DecodeStatus status = DecodeStatus::done;
+  FilterKind filter = FilterKind::unknown;
+  bool damaged = false;  // a Flate stage delivered its data up to a fault only
+  bool ok() const { return status == DecodeStatus::done; }
+};
+
+// The filter chain of a stream object: its /Filter names with their
+// /DecodeParms (either may be an indirect object). `corrupt` when the
+// dictionary does not parse or names no filter where one must stand.
+[[nodiscard]] DecodeStatus stream_filters(const Doc &d, const ObjEntry &e, std::vector<FilterStep> *out);
+
+// Decodes a stream object's data into *out (replaced). A stream without
+// /Filter comes back as stored.
+[[nodiscard]] StreamResult stream_decode(const Doc &d, const ObjEntry &e, const DecodeLimits &limits,
+                                         std::string *out);
+
+// "FlateDecode: truncated data" and the like, for messages.
+std::string stream_failure_text(const StreamResult &r);
+
+// Decoded streams kept by object number, for callers that read one stream
+// several times in a run (a form or font used on many pages). Failures are
+// not kept: asking again decodes again and gives the same answer.
+class StreamCache {
+ public:
+  // The decoded data of e, decoded on first use; null with *r set when
+  // decoding fails.
+  std::shared_ptr<const std::string> get(const Doc &d, const ObjEntry &e, const DecodeLimits &limits,
+                                         StreamResult *r);
+  void clear() { by_num_.clear(); }
+
+ private:
+  std::unordered_map<int, std::shared_ptr<const std::string>> by_num_;
+};
+
+// The FlateDecode-only reading kept for identification's callers and its
+// tests: a stream whose dictionary range names FlateDecode anywhere is
+// inflated into `out` (appended at out->used, NUL-terminated); any other
+// stream comes back in place in the file image. Null when the entry is no
+// stream or inflating fails.
+const unsigned char *decoded_stream(const ObjEntry &e, const unsigned char *pdf, int pdf_len, Buf *out, int *len);
 
 // ---- page tree ------------------------------------------------------------------
 

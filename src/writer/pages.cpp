@@ -88,7 +88,7 @@ bool content_of_ref(const Doc &d, int num, int page_no, bool allow_array, std::s
   const ObjEntry &e = d.objs.elems[k];
   if (e.is_stream) {
     std::string data;
-    if (!decode_stream(d, e, &data)) return fail_content(page_no);
+    if (!stream_decode(d, e, DecodeLimits{}, &data).ok()) return fail_content(page_no);
     if (!content->empty()) content->push_back('\n');
     content->append(data);
     return true;

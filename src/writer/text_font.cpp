@@ -113,7 +113,7 @@ void apply_differences(const byte *t, int len, SourceFont *f) {
 bool read_cmap_stream(const Doc &d, const ObjEntry *obj, SourceCMap *m) {
   if (!obj || !obj->is_stream) return false;
   std::string data;
-  if (!decode_stream(d, *obj, &data)) return false;
+  if (!stream_decode(d, *obj, DecodeLimits{}, &data).ok()) return false;
   cmap_parse(reinterpret_cast<const unsigned char *>(data.data()), data.size(), m);
   return true;
 }

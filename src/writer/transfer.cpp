@@ -103,7 +103,7 @@ bool recode_content(const Transfer &x, const ObjEntry &e, const std::vector<Dict
                     bool *flate) {
   const Doc &d = *x.doc;
   std::string decoded;
-  if (!decode_stream(d, e, &decoded)) return false;
+  if (!stream_decode(d, e, DecodeLimits{}, &decoded).ok()) return false;
   const DictEntry *res = dict_find(d.pdf, es, "Resources");
   std::string text;
   rewrite_content(reinterpret_cast<const byte *>(decoded.data()), static_cast<int>(decoded.size()),
@@ -225,38 +225,6 @@ void reach_all(Transfer *x, const byte *t, int len) {
 
 }  // namespace
 
-bool object_text(const Doc &d, const ObjEntry &e, const byte **text, int *len) {
-  const byte *t;
-  int s, end;
-  if (e.in_objstm) {
-    if (!e.os_text) return false;
-    t = e.os_text;
-    end = e.os_len;
-    s = skip_ws_comments(t, 0, end);
-  } else if (e.is_stream) {
-    if (e.dict_off < 0 || e.stream_off <= e.dict_off) return false;
-    t = d.pdf;
-    s = e.dict_off;
-    end = e.stream_off;
-  } else {
-    // "N G obj" then the value, up to "endobj".
-    if (e.hdr_off < 0 || e.endobj_off <= e.hdr_off || e.endobj_off > d.pdf_len) return false;
-    t = d.pdf;
-    end = e.endobj_off;
-    int i = e.hdr_off;
-    parse_int_at(t, end, &i);
-    i = skip_ws(t, i, end);
-    if (i < end && is_digit(t[i])) parse_int_at(t, end, &i);
-    i = skip_ws(t, i, end);
-    if (!kw_at(t, i, end, "obj")) return false;
-    s = skip_ws_comments(t, i + 3, end);
-  }
-  int ve = value_end(t, s, end);
-  if (ve < 0 || ve <= s) return false;
-  *text = t + s;
-  *len = ve - s;
-  return true;
-}
 
 std::string replace_inline_fonts(const Doc &d, const byte *t, int len) {
   std::vector<std::pair<int, int>> spans;

@@ -38,14 +38,6 @@ inline constexpr int k_max_pages = 100000;
 inline constexpr int k_inherit_depth = 32;
 // Cross-reference offsets have ten digits.
 inline constexpr std::uint64_t k_max_output = 9999999999ULL;
-// Largest decoded content stream (each filter stage is bounded by it).
-inline constexpr std::uint64_t k_max_decoded = std::uint64_t{1} << 30;
-// DEFLATE cannot expand more than 1032:1, so a destination beyond that ratio
-// cannot help a stream that failed with a smaller one; the first attempt
-// reserves a smaller factor and doubles.
-inline constexpr std::uint64_t k_deflate_max_ratio = 1032;
-inline constexpr std::uint64_t k_inflate_first_factor = 8;
-inline constexpr std::uint64_t k_inflate_slack = 4096;
 // Saved graphics states tracked by the device-colour rewriting (q nesting
 // deeper than this is not tracked; PDF/A allows 28).
 inline constexpr int k_gstate_depth = 256;
@@ -134,62 +126,6 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part);
 // integer, anything else with four decimals.
 std::string format_num(double v);
 
-// ---- syntax helpers (syntax.cpp) -----------------------------------------------------
-
-// Value of a hexadecimal digit, or -1.
-int hex_digit_value(unsigned char c);
-// Decodes the hexadecimal digits of t[s, e) into *out: PDF white space is
-// skipped, a '>' ends the data and an odd last digit is padded with 0. Any
-// other byte makes it fail, or is passed over when `skip_other` is set.
-bool hex_decode(const unsigned char *t, std::size_t s, std::size_t e, bool skip_other, std::string *out);
-//
-// A small lexical walker over PDF object text: literal strings (nested,
-// escaped), hexadecimal strings, comments, names, dictionaries and arrays are
-// recognised so that nothing inside a string or a comment is ever taken for a
-// reference or a key.
-
-inline bool is_delim(byte c) {
-  return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' || c == '}' || c == '/' ||
-         c == '%';
-}
-inline bool is_regular(byte c) { return !is_pdf_ws(c) && !is_delim(c); }
-
-// White space and comments skipped from pos.
-int skip_ws_comments(const byte *t, int pos, int len);
-// End (exclusive) of the one value that starts at pos after white space and
-// comments: a dictionary, array, string, name, reference "N G R" or other
-// token. -1 when the text ends inside it or no value starts there.
-int value_end(const byte *t, int pos, int len);
-
-// An indirect reference found in text: source number (-1 when the digits do
-// not fit 31 bits) and the byte range from its first digit to after its R.
-struct RefHit {
-  int num;
-  int start;
-  int end;
-};
-// Every "N G R" outside strings and comments, with any PDF white space (at
-// least one byte) between the parts and any generation.
-void find_refs(const byte *t, int len, std::vector<RefHit> *out);
-
-// A top-level entry of a dictionary: key name (at the slash) and value range.
-struct DictEntry {
-  int key;
-  int key_end;
-  int val;
-  int val_end;
-};
-// Lists the entries of the dictionary whose "<<" is at pos; *close receives
-// the position of its closing ">>". False when it does not close or does not
-// hold name/value pairs.
-bool dict_entries(const byte *t, int pos, int len, std::vector<DictEntry> *out, int *close);
-// True when the entry's key is exactly /name.
-bool key_is(const byte *t, const DictEntry &e, const char *name);
-// The entry with key /name, or null.
-const DictEntry *dict_find(const byte *t, const std::vector<DictEntry> &es, const char *name);
-// True when [s, e) is exactly the given token (after white space).
-bool token_is(const byte *t, int s, int e, const char *tok);
-
 // ---- object transfer (transfer.cpp) ------------------------------------------------
 
 // Source objects reached from the pages' resources, followed transitively.
@@ -237,17 +173,6 @@ std::string replace_inline_fonts(const Doc &d, const byte *t, int len);
 void transfer_prepare(Transfer *x);
 // Appends the copied objects B + 11 ... in order.
 void transfer_write(const Transfer &x, Out *out);
-// The text of one source object as the transfer reads it: the dictionary
-// of a stream (to its "stream" keyword), the value of any other object.
-bool object_text(const Doc &d, const ObjEntry &e, const byte **text, int *len);
-
-// ---- stream decoding for content (filters.cpp) ---------------------------------------
-
-// Decodes a stream object's data through its whole filter chain (Flate, LZW,
-// ASCII85, ASCIIHex, RunLength, with PNG and TIFF predictors). False for a
-// filter that cannot be decoded here (image codecs, Crypt) or corrupt data
-// whose decoder gives up.
-bool decode_stream(const Doc &d, const ObjEntry &e, std::string *out);
 
 // ---- content (content.cpp) -----------------------------------------------------------
 

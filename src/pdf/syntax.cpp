@@ -1,9 +1,10 @@
-// A lexical walker over PDF object text.
+// The tokenizer: a lexical walker over PDF object text.
 //
-// The reader's primitives search for names and keywords anywhere in a byte
-// range, which is right for finding keys but wrong for rewriting text: a
-// digit run inside a string, a comment or a name such as /F12 must never be
-// taken for a reference. These helpers walk the tokens instead:
+// The scanning primitives (scan.cpp) search for names and keywords anywhere
+// in a byte range, with matching rules the loader's results depend on. Every
+// other reader walks the tokens here instead, so that a digit run inside a
+// string, a comment or a name such as /F12 is never taken for a reference
+// and a ">>" in a comment never ends a dictionary:
 //   - a literal string runs to its balancing ')', backslash escaping one byte;
 //   - a hexadecimal string runs from '<' to the next '>';
 //   - a comment runs from '%' to the end of its line;
@@ -17,7 +18,7 @@
 #include <climits>
 #include <cstring>
 
-#include "writer/writer.h"
+#include "pdf/pdf.h"
 
 namespace zyk {
 
@@ -216,33 +217,36 @@ bool token_is(const byte *t, int s, int e, const char *tok) {
   return e - s == n && std::memcmp(t + s, tok, static_cast<std::size_t>(n)) == 0;
 }
 
-int hex_digit_value(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-bool hex_decode(const unsigned char *t, std::size_t s, std::size_t e, bool skip_other, std::string *out) {
-  out->clear();
-  int hi = -1;
-  for (std::size_t i = s; i < e; i++) {
-    unsigned char c = t[i];
-    if (c == '>') break;
-    if (is_pdf_ws(c)) continue;
-    int v = hex_digit_value(c);
-    if (v < 0) {
-      if (skip_other) continue;
-      return false;
-    }
-    if (hi < 0) {
-      hi = v;
-    } else {
-      out->push_back(static_cast<char>(hi << 4 | v));
-      hi = -1;
-    }
+bool object_text(const Doc &d, const ObjEntry &e, const byte **text, int *len) {
+  const byte *t;
+  int s, end;
+  if (e.in_objstm) {
+    if (!e.os_text) return false;
+    t = e.os_text;
+    end = e.os_len;
+    s = skip_ws_comments(t, 0, end);
+  } else if (e.is_stream) {
+    if (e.dict_off < 0 || e.stream_off <= e.dict_off) return false;
+    t = d.pdf;
+    s = e.dict_off;
+    end = e.stream_off;
+  } else {
+    // "N G obj" then the value, up to "endobj".
+    if (e.hdr_off < 0 || e.endobj_off <= e.hdr_off || e.endobj_off > d.pdf_len) return false;
+    t = d.pdf;
+    end = e.endobj_off;
+    int i = e.hdr_off;
+    parse_int_at(t, end, &i);
+    i = skip_ws(t, i, end);
+    if (i < end && is_digit(t[i])) parse_int_at(t, end, &i);
+    i = skip_ws(t, i, end);
+    if (!kw_at(t, i, end, "obj")) return false;
+    s = skip_ws_comments(t, i + 3, end);
   }
-  if (hi >= 0) out->push_back(static_cast<char>(hi << 4));
+  int ve = value_end(t, s, end);
+  if (ve < 0 || ve <= s) return false;
+  *text = t + s;
+  *len = ve - s;
   return true;
 }
 

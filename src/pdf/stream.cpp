@@ -1,0 +1,212 @@
+// The stream service: a stream object's data through its filter chain.
+//
+// The dictionary is read with the tokenizer: /Filter is a name or an array
+// of names, /DecodeParms a dictionary, null, or an array of them parallel to
+// the filters; either may be an indirect object. The codecs and the limits
+// are filter/'s; this file only turns the dictionary into steps and reports
+// which filter stopped a stream. Only `output full` grows a destination
+// (inside the Flate codec), so a truncated or corrupt stream costs one
+// attempt.
+#include <algorithm>
+#include <cstring>
+
+#include "flate/flate_limits.h"
+#include "pdf/pdf.h"
+
+namespace zyk {
+
+namespace {
+
+// The integer value of key /name in a parameter dictionary text.
+int param_int(const byte *t, const std::vector<DictEntry> &es, const char *name, int dflt) {
+  const DictEntry *e = dict_find(t, es, name);
+  if (!e) return dflt;
+  int pos = e->val;
+  int v = parse_int_at(t, e->val_end, &pos);
+  return pos == e->val ? dflt : v;
+}
+
+// Resolves a value that is exactly one "N G R" to the object's own text.
+void resolve(const Doc &d, const byte **t, int *s, int *e) {
+  std::vector<RefHit> refs;
+  find_refs(*t + *s, *e - *s, &refs);
+  if (refs.size() != 1 || refs[0].start != 0 || refs[0].end != *e - *s) return;
+  int k = refs[0].num > 0 ? obj_find(&d.objs, refs[0].num) : -1;
+  const byte *text;
+  int len;
+  if (k < 0 || d.objs.elems[k].is_stream || !object_text(d, d.objs.elems[k], &text, &len)) return;
+  *t = text;
+  *s = 0;
+  *e = len;
+}
+
+// The items of a value: the value itself, or the members of an array.
+std::vector<std::pair<int, int>> items(const byte *t, int s, int e) {
+  std::vector<std::pair<int, int>> out;
+  if (s < e && t[s] == '[') {
+    int i = s + 1;
+    for (;;) {
+      i = skip_ws_comments(t, i, e);
+      if (i >= e || t[i] == ']') break;
+      int ve = value_end(t, i, e);
+      if (ve < 0) break;
+      out.push_back({i, ve});
+      i = ve;
+    }
+  } else if (s < e) {
+    out.push_back({s, e});
+  }
+  return out;
+}
+
+// The stream's dictionary and where its bytes are.
+bool stream_dict(const Doc &d, const ObjEntry &e, const byte **t, int *pos, int *end) {
+  if (e.in_objstm || e.dict_off < 0) return false;
+  *t = d.pdf;
+  *pos = e.dict_off;
+  *end = d.pdf_len;
+  return true;
+}
+
+}  // namespace
+
+DecodeStatus stream_filters(const Doc &d, const ObjEntry &e, std::vector<FilterStep> *out) {
+  out->clear();
+  const byte *dt;
+  int dpos, dend;
+  std::vector<DictEntry> es;
+  int close = 0;
+  if (!stream_dict(d, e, &dt, &dpos, &dend) || !dict_entries(dt, dpos, dend, &es, &close))
+    return DecodeStatus::corrupt;
+  const DictEntry *fe = dict_find(dt, es, "Filter");
+  if (!fe) return DecodeStatus::done;
+  const byte *ft = dt;
+  int fs = fe->val, fend = fe->val_end;
+  resolve(d, &ft, &fs, &fend);
+  if (token_is(ft, fs, fend, "null")) return DecodeStatus::done;
+  auto filters = items(ft, fs, fend);
+
+  const byte *pt = nullptr;
+  std::vector<std::pair<int, int>> parms;
+  if (const DictEntry *pe = dict_find(dt, es, "DecodeParms")) {
+    pt = dt;
+    int ps = pe->val, pend = pe->val_end;
+    resolve(d, &pt, &ps, &pend);
+    parms = items(pt, ps, pend);
+  }
+  for (std::size_t k = 0; k < filters.size(); k++) {
+    auto [s, f_end] = filters[k];
+    if (ft[s] != '/') return DecodeStatus::corrupt;
+    FilterStep st;
+    st.kind = filter_kind(std::string_view(reinterpret_cast<const char *>(ft) + s + 1,
+                                           static_cast<std::size_t>(f_end - s - 1)));
+    if (k < parms.size() && pt[parms[k].first] == '<') {
+      std::vector<DictEntry> pes;
+      int pclose = 0;
+      if (dict_entries(pt, parms[k].first, parms[k].second, &pes, &pclose)) {
+        st.params.predictor = param_int(pt, pes, "Predictor", 1);
+        st.params.colors = param_int(pt, pes, "Colors", 1);
+        st.params.bpc = param_int(pt, pes, "BitsPerComponent", 8);
+        st.params.columns = param_int(pt, pes, "Columns", 1);
+        st.params.early = param_int(pt, pes, "EarlyChange", 1);
+      }
+    }
+    out->push_back(st);
+  }
+  return DecodeStatus::done;
+}
+
+StreamResult stream_decode(const Doc &d, const ObjEntry &e, const DecodeLimits &limits, std::string *out) {
+  StreamResult r;
+  out->clear();
+  if (!e.is_stream || e.in_objstm || e.data_off < 0 || e.data_end > d.pdf_len || e.data_end < e.data_off) {
+    r.status = DecodeStatus::corrupt;
+    return r;
+  }
+  std::vector<FilterStep> steps;
+  r.status = stream_filters(d, e, &steps);
+  if (r.status != DecodeStatus::done) return r;
+  ChainResult c = filter_chain(steps.data(), steps.size(), d.pdf + e.data_off,
+                               static_cast<std::size_t>(e.data_end - e.data_off), limits, out);
+  r.status = c.status;
+  r.damaged = c.damaged;
+  if (c.status != DecodeStatus::done && c.failed_step < steps.size()) r.filter = steps[c.failed_step].kind;
+  return r;
+}
+
+std::string stream_failure_text(const StreamResult &r) {
+  std::string s;
+  if (r.filter != FilterKind::unknown || r.status == DecodeStatus::unsupported) {
+    s = filter_kind_name(r.filter);
+    s += ": ";
+  }
+  return s + decode_status_text(r.status);
+}
+
+std::shared_ptr<const std::string> StreamCache::get(const Doc &d, const ObjEntry &e, const DecodeLimits &limits,
+                                                    StreamResult *r) {
+  *r = StreamResult{};
+  auto it = by_num_.find(e.num);
+  if (it != by_num_.end()) return it->second;
+  auto data = std::make_shared<std::string>();
+  *r = stream_decode(d, e, limits, data.get());
+  if (!r->ok()) return nullptr;
+  by_num_.emplace(e.num, data);
+  return data;
+}
+
+// decoded_stream keeps its first reservation of 20 x raw length + 4096 bytes
+// in the caller's Buf, which fits nearly every stream; data that inflates to
+// more is decoded again into a scratch block four times larger each time,
+// only while the decoder reports its destination full, never beyond what
+// DEFLATE can produce from the raw length nor the decoder's limit.
+const unsigned char *decoded_stream(const ObjEntry &e, const unsigned char *pdf, int pdf_len, Buf *out, int *len) {
+  static const unsigned char k_empty[1] = {0};
+  if (!e.is_stream) return nullptr;
+  int n = e.data_end - e.data_off;
+  if (n <= 0) {
+    *len = 0;
+    return k_empty;
+  }
+  // The raw bytes must lie inside the image the caller passed; a table
+  // entry that does not fit it is not read at all.
+  if (e.data_off < 0 || e.data_end > pdf_len) return nullptr;
+  const unsigned char *raw = pdf + e.data_off;
+  const unsigned char *text;
+  int start, end;
+  if (!dict_range(pdf, pdf_len, e, &text, &start, &end) || find_name(text, end, start, end, "FlateDecode") < 0) {
+    *len = n;
+    return raw;
+  }
+  const auto raw_len = static_cast<std::uint64_t>(n);
+  std::uint64_t cap = k_stream_out_factor * raw_len + k_stream_out_slack;
+  // Above the decoder's limit the decode is refused anyway; reserving first
+  // would only allocate memory that can never be used.
+  if (cap > k_inflate_max_out) return nullptr;
+  buf_reserve(out, cap);
+  if (!out->chars) return nullptr;
+  auto *dst = reinterpret_cast<unsigned char *>(out->chars + out->used);
+  std::uint64_t produced = 0;
+  InflateResult r = inflate_run(raw, raw_len, dst, cap, &produced);
+  if (r == InflateResult::output_full) {
+    const std::uint64_t most =
+        std::min(k_deflate_max_ratio * raw_len + k_deflate_max_ratio_slack, k_inflate_max_out);
+    while (r == InflateResult::output_full && cap < most) {
+      cap = std::min(cap * 4, most);
+      auto scratch = std::make_unique_for_overwrite<unsigned char[]>(static_cast<std::size_t>(cap));
+      r = inflate_run(raw, raw_len, scratch.get(), cap, &produced);
+      if (r != InflateResult::done && r != InflateResult::corrupt) continue;
+      buf_reserve(out, produced);
+      if (!out->chars) return nullptr;
+      dst = reinterpret_cast<unsigned char *>(out->chars + out->used);
+      std::memcpy(dst, scratch.get(), static_cast<std::size_t>(produced));
+    }
+  }
+  if (r != InflateResult::done && r != InflateResult::corrupt) return nullptr;
+  out->used += produced;
+  out->chars[out->used] = 0;
+  *len = static_cast<int>(produced);
+  return dst;
+}
+
+}  // namespace zyk
