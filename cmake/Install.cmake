@@ -1,6 +1,7 @@
-# Installation: the shared library, the header, the command-line program, a
-# pkg-config file and a CMake package configuration with an imported target
-# (find_package(zyk_out_pdfa) then link zyk_out_pdfa::zyk_out_pdfa).
+# Installation: the shared library, the header, the command-line program with
+# its man page and bash completion, a pkg-config file and a CMake package
+# configuration with an imported target (find_package(zyk_out_pdfa) then link
+# zyk_out_pdfa::zyk_out_pdfa).
 include(CMakePackageConfigHelpers)
 
 set(ZYK_CMAKE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/zyk_out_pdfa")
@@ -11,6 +12,9 @@ install(TARGETS zyk_out_pdfa EXPORT zyk_out_pdfaTargets
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 if(TARGET zyk-pdfa)
   install(TARGETS zyk-pdfa RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
+  install(FILES "${CMAKE_SOURCE_DIR}/cli/zyk-pdfa.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+  install(FILES "${CMAKE_SOURCE_DIR}/cli/zyk-pdfa.bash" RENAME zyk-pdfa
+    DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions")
 endif()
 install(FILES "${CMAKE_SOURCE_DIR}/include/zyk_out_pdfa.h" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 install(EXPORT zyk_out_pdfaTargets NAMESPACE zyk_out_pdfa:: DESTINATION "${ZYK_CMAKE_DIR}")

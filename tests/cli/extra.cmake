@@ -5,3 +5,5 @@ if(TARGET zyk-pdfa)
 else()
   target_compile_definitions(${ZYK_TEST_TARGET} PRIVATE ZYK_CLI="")
 endif()
+# The install test installs this build tree into a temporary prefix.
+target_compile_definitions(${ZYK_TEST_TARGET} PRIVATE ZYK_BUILD_DIR="${CMAKE_BINARY_DIR}")

@@ -193,3 +193,22 @@ TEST_F(Cli, InterruptStopsCleanly) {
     EXPECT_EQ(body.substr(body.size() - 6), "%%EOF\n") << e.path();
   }
 }
+
+TEST_F(Cli, InstallCarriesManPageAndCompletion) {
+  if (std::getenv("ZYK_CLI_UNDER_TEST")) GTEST_SKIP() << "installs this build tree only";
+  fs::path prefix = fresh_dir("prefix");
+  std::string log;
+  ASSERT_EQ(zyk_test::run_command("cmake --install " + q(ZYK_BUILD_DIR) + " --prefix " + q(prefix.string()) + " 2>&1", &log), 0)
+      << log;
+  fs::path man = prefix / "share" / "man" / "man1" / "zyk-pdfa.1";
+  fs::path completion = prefix / "share" / "bash-completion" / "completions" / "zyk-pdfa";
+  ASSERT_TRUE(fs::exists(man)) << log;
+  ASSERT_TRUE(fs::exists(completion)) << log;
+  EXPECT_TRUE(has(zyk_test::read_all(man.string()), ".SH EXIT STATUS"));
+  std::string words;
+  EXPECT_EQ(zyk_test::run_command("bash -c 'source " + completion.string() +
+                                      "; COMP_WORDS=(zyk-pdfa batch --sk); COMP_CWORD=2; _zyk_pdfa; echo ${COMPREPLY[*]}'",
+                                  &words),
+            0);
+  EXPECT_EQ(words, "--skip-existing\n");
+}
