@@ -379,7 +379,9 @@ class Batch {
     return true;
   }
 
-  void finish(Entry &e, bool converted) {
+  // Logs and counts an entry; `counted` entries move the progress (the
+  // PDFs to convert), the others only print a failure.
+  void finish(Entry &e, bool counted) {
     log_record(log_, e);
     if (e.status == "ok") {
       ok_++;
@@ -394,7 +396,7 @@ class Batch {
       ignored_++;
     }
     if (e.status == "failed" || e.status == "refused") problems_.push_back(&e);
-    if (converted || progress_) {
+    if (counted) {
       done_++;
       if (progress_) progress_->update(e, done_, failed_ + refused_);
     } else if (e.status == "failed" && !o_.quiet) {
@@ -497,7 +499,7 @@ int Batch::run() {
     e.status = "skipped";
     e.error = "interrupted before it started";
     not_started_++;
-    finish(e, true);
+    finish(e, false);
   }
   progress.finish();
   progress_ = nullptr;
