@@ -6,6 +6,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 
 #include <cstdlib>
@@ -106,6 +107,31 @@ inline std::vector<std::string> leftovers(const fs::path &dir) {
 inline bool complete_pdf(const std::string &path) {
   std::string body = zyk_test::read_all(path);
   return body.rfind("%PDF-", 0) == 0 && body.size() > 6 && body.substr(body.size() - 6) == "%%EOF\n";
+}
+
+// The children of a process, from /proc.
+inline std::vector<pid_t> children_of(pid_t pid) {
+  std::vector<pid_t> v;
+  std::ifstream f("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  pid_t c;
+  while (f >> c) v.push_back(c);
+  return v;
+}
+
+// A PDF of `pages` pages that share one content stream: slow enough to
+// convert that a test can act while the conversion runs.
+inline std::string many_pages_pdf(int pages) {
+  std::string kids;
+  for (int i = 0; i < pages; i++) kids += (i ? " " : "") + std::to_string(5 + i) + " 0 R";
+  std::string content = "BT /F1 12 Tf 72 700 Td (Page text) Tj ET";
+  std::vector<std::string> bodies = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " /MediaBox [0 0 612 792] >>",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"};
+  for (int i = 0; i < pages; i++)
+    bodies.push_back("<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 3 0 R >> >> /Contents 4 0 R >>");
+  return zyk_test::make_pdf(bodies);
 }
 
 class Cli : public ::testing::Test {

@@ -23,15 +23,6 @@ bool is_named_pipe(const fs::path &p) {
   return lstat(p.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
 }
 
-// The children of a process, from /proc.
-std::vector<pid_t> children_of(pid_t pid) {
-  std::vector<pid_t> v;
-  std::ifstream f("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
-  pid_t c;
-  while (f >> c) v.push_back(c);
-  return v;
-}
-
 }  // namespace
 
 // A symbolic link under INPUT_DIR is read, and its conversion goes to the
