@@ -627,7 +627,6 @@ int cmd_batch(const std::vector<std::string> &args, const std::vector<std::strin
     error_line(err);
     return k_exit_failed;
   }
-  install_interrupt_handlers();
 
   std::string arguments;
   for (const std::string &a : all_args) arguments += (arguments.empty() ? "\"" : ", \"") + json_escape(a) + "\"";

@@ -158,7 +158,6 @@ int cmd_convert(const std::vector<std::string> &args) {
   if (to_stdout && isatty(STDOUT_FILENO))
     return usage_error("refusing to write PDF data to a terminal; redirect standard output", "convert");
 
-  install_interrupt_handlers();
   Input in;
   std::string err;
   if (!open_input(pos[0], &in, &err)) {
@@ -235,7 +234,6 @@ int cmd_check(const std::vector<std::string> &args) {
     if (name == "json") json = true;
   }
   if (p.positional.empty()) return usage_error("check takes at least one FILE", "check");
-  install_interrupt_handlers();
   int status = k_exit_ok;
   for (const std::string &f : p.positional) {
     if (g_interrupts) return k_exit_interrupted;
@@ -281,7 +279,6 @@ int cmd_report(const std::vector<std::string> &args) {
     if (name == "verbose") quiet = false;
   }
   if (p.positional.empty()) return usage_error("report takes at least one FILE", "report");
-  install_interrupt_handlers();
   int status = k_exit_ok;
   bool declared = false;
   for (const std::string &f : p.positional) {

@@ -58,6 +58,9 @@ int main(int argc, char **argv) {
   // A closed standard output is an error to report, not a silent death.
   signal(SIGXFSZ, SIG_IGN);
   signal(SIGPIPE, SIG_IGN);
+  // From the first moment on, Ctrl-C is a request that every command
+  // answers at its next step (removing what it started), never a kill.
+  install_interrupt_handlers();
   if (argc < 2) return usage_error("missing command", "");
   std::string cmd = argv[1];
   std::vector<std::string> args(argv + 2, argv + argc);
