@@ -169,7 +169,12 @@ TEST_F(Cli, InterruptStopsCleanly) {
           out.string().c_str(), static_cast<char *>(nullptr));
     _exit(127);
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(700));
+  // Interrupt once the program runs (its log has the run's header), not
+  // after a fixed delay that a slow start could outlast.
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (zyk_test::read_all(log).empty() && std::chrono::steady_clock::now() < until)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   kill(pid, SIGINT);
   int st = 0;
   waitpid(pid, &st, 0);
