@@ -8,7 +8,9 @@
 //  - Greedy LZ77 over a 32 KiB window: at each position the longest match
 //    among at most 128 hash-chain candidates wins, the nearest of equally
 //    long ones; length 258 stops the walk. The hash of the next three bytes
-//    is (961 b0 + 31 b1 + b2) mod 32768.
+//    is (961 b0 + 31 b1 + b2) mod 32768. A caller may trade size for speed
+//    with a shorter walk and an earlier stop (DeflateEffort); the output
+//    stays a function of the input and the effort alone.
 //  - Huffman codes come from a min-heap (ties broken by subtree depth) and
 //    are limited to 15 bits (7 for the code-length code) by moving overflow
 //    into the deepest non-full length, then handing lengths out again in the
@@ -309,30 +311,55 @@ struct DeflateWork {
   TreeNode bl[k_bl_nodes];
 };
 
-int len_index(int length) {
-  if (length == k_max_match) return 28;
-  int m = 0;
-  for (int i = 0; i < 28; i++)
-    if (d_len_base[i] <= length) m = i;
-  return m;
-}
+// Symbol index of a match length (3..258) and of a distance (1..32,767): the
+// largest table index whose base does not exceed the value, looked up in
+// tables built once from the bases (the distance table by distance for
+// 1..256, by (distance - 1) / 128 beyond).
+struct SymbolTables {
+  std::uint8_t len_index[k_max_match + 1];
+  std::uint8_t dist_low[257];
+  std::uint8_t dist_high[256];
+  SymbolTables() {
+    for (int l = 0; l <= k_max_match; l++) {
+      int m = 0;
+      for (int i = 0; i < 28; i++)
+        if (d_len_base[i] <= l) m = i;
+      len_index[l] = static_cast<std::uint8_t>(l == k_max_match ? 28 : m);
+    }
+    auto slow = [](int dist) {
+      int d = 0;
+      for (int i = 0; i < k_dist_symbols; i++)
+        if (d_dist_base[i] <= dist) d = i;
+      return d;
+    };
+    for (int dist = 0; dist <= 256; dist++) dist_low[dist] = static_cast<std::uint8_t>(slow(dist));
+    // Beyond 256 every distance base is 1 + a multiple of 128, so all
+    // distances with the same (dist - 1) / 128 share a symbol.
+    for (int k = 0; k < 256; k++) dist_high[k] = static_cast<std::uint8_t>(slow(k * 128 + 1));
+  }
+};
+const SymbolTables k_symbols;
+static_assert(DeflateEffort{}.max_chain == k_deflate_max_chain);
 
-int dist_index(int dist) {
-  int d = 0;
-  for (int i = 0; i < k_dist_symbols; i++)
-    if (d_dist_base[i] <= dist) d = i;
-  return d;
+inline int len_index(int length) { return k_symbols.len_index[length]; }
+inline int dist_index(int dist) {
+  return dist <= 256 ? k_symbols.dist_low[dist] : k_symbols.dist_high[(dist - 1) >> 7];
 }
 
 inline int hash3(const unsigned char *p) { return (961 * p[0] + 31 * p[1] + p[2]) % k_hash_size; }
 
-bool d_emit_block(DeflateStream *s, DeflateWork *w, const unsigned char *in, int n, bool final_block) {
+bool d_emit_block(DeflateStream *s, DeflateWork *w, const unsigned char *in, int n, bool final_block,
+                  const DeflateEffort &effort) {
   std::memset(w->lit, 0, sizeof w->lit);
   std::memset(w->dist, 0, sizeof w->dist);
   std::memset(w->bl, 0, sizeof w->bl);
   w->lit[k_end_of_block].freq = 1;
   std::memset(w->d_head, 0, sizeof w->d_head);
-  std::memset(w->d_prev, 0, sizeof w->d_prev);
+  // d_prev needs no clearing: a chain is entered only through d_head, and
+  // every position it reaches was inserted in this block, with its d_prev
+  // entry written then. A slot is overwritten only by a position 32,768
+  // later, by which time the older one lies outside the window and the walk
+  // stops before following it.
   std::unique_ptr<LzSymbol[], FreeDeleter> syms(
       static_cast<LzSymbol *>(std::malloc(sizeof(LzSymbol) * static_cast<std::size_t>(n > 0 ? n : 1))));
   if (!syms) return false;
@@ -345,14 +372,14 @@ bool d_emit_block(DeflateStream *s, DeflateWork *w, const unsigned char *in, int
       const int limit = p >= k_window ? p - k_window : 0;
       const int most = n - p < k_max_match ? n - p : k_max_match;
       int c = w->d_head[hash3(in + p)];
-      for (int chain = 0; c > limit && chain < k_deflate_max_chain; chain++) {
+      for (int chain = 0; c > limit && chain < effort.max_chain; chain++) {
         if (in[c] == in[p] && in[c + 1] == in[p + 1] && in[c + 2] == in[p + 2]) {
           int len = k_min_match;
           while (len < most && in[c + len] == in[p + len]) len++;
           if (len > best_len && len > 2) {
             best_len = len;
             best_c = c;
-            if (len == k_max_match) break;
+            if (len >= effort.nice_length) break;
           }
         }
         c = w->d_prev[c % k_window];
@@ -437,22 +464,34 @@ std::uint32_t adler32(const unsigned char *p, std::uint64_t n) {
 }  // namespace
 
 int sx_deflate(const unsigned char *in, std::uint64_t len, unsigned char **out, std::uint64_t *out_len) {
+  return sx_deflate(in, len, out, out_len, DeflateEffort{});
+}
+
+int sx_deflate(const unsigned char *in, std::uint64_t len, unsigned char **out, std::uint64_t *out_len,
+               const DeflateEffort &wanted) {
+  DeflateEffort effort = wanted;
+  if (effort.max_chain < 1) effort.max_chain = 1;
+  if (effort.nice_length < k_min_match) effort.nice_length = k_min_match;
+  if (effort.nice_length > k_max_match) effort.nice_length = k_max_match;
   if (!out || !out_len || (!in && len)) return -1;
   DeflateStream s;
-  s.data.reset(static_cast<unsigned char *>(std::malloc(k_deflate_out_initial)));
+  // Small inputs start with a buffer near their compressed size; the
+  // buffer doubles as needed either way.
+  const std::uint64_t first_cap = len / 2 + 256 < k_deflate_out_initial ? len / 2 + 256 : k_deflate_out_initial;
+  s.data.reset(static_cast<unsigned char *>(std::malloc(first_cap)));
   if (!s.data) return -1;
-  s.cap = k_deflate_out_initial;
+  s.cap = first_cap;
   std::unique_ptr<DeflateWork, FreeDeleter> work(static_cast<DeflateWork *>(std::malloc(sizeof(DeflateWork))));
   if (!work) return -1;
 
   ds_put(&s, 0x78, 8);
   ds_put(&s, 0x01, 8);
   if (len == 0) {
-    if (!d_emit_block(&s, work.get(), in, 0, true)) return -1;
+    if (!d_emit_block(&s, work.get(), in, 0, true, effort)) return -1;
   } else {
     for (std::uint64_t pos = 0; pos < len; pos += k_deflate_block) {
       std::uint64_t n = len - pos < k_deflate_block ? len - pos : k_deflate_block;
-      if (!d_emit_block(&s, work.get(), in + pos, static_cast<int>(n), pos + n == len)) return -1;
+      if (!d_emit_block(&s, work.get(), in + pos, static_cast<int>(n), pos + n == len, effort)) return -1;
     }
   }
   if (s.bit_count > 0) ds_put(&s, 0, 8 - s.bit_count);

@@ -35,4 +35,14 @@ int inflate_decompress(const unsigned char *src, std::uint64_t src_len, unsigned
 // caller frees *out. Returns 0, or -1 with nothing handed over.
 int sx_deflate(const unsigned char *in, std::uint64_t len, unsigned char **out, std::uint64_t *out_len);
 
+// How hard the matcher looks: at most max_chain hash-chain candidates per
+// position (at least 1), and a match of nice_length bytes or more ends the
+// walk at once (3..258). The defaults are the encoder's fixed behaviour.
+struct DeflateEffort {
+  int max_chain = 128;  // k_deflate_max_chain
+  int nice_length = 258;
+};
+int sx_deflate(const unsigned char *in, std::uint64_t len, unsigned char **out, std::uint64_t *out_len,
+               const DeflateEffort &effort);
+
 }  // namespace zyk
