@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "base/base.h"
 #include "pdf/pdf.h"
@@ -129,7 +130,13 @@ extern std::uint32_t g_tu_uni[k_tu_glyphs];
 
 void ttf_global_init();
 // Clears the glyph-use record; the driver calls it at the start of a run.
+// Only the entries of marked glyphs are cleared in g_tu_uni: an entry is
+// written only together with its glyph's bit.
 void tu_reset();
+// The glyph ids marked used, ascending. Walks the bitmap a 64-bit word at a
+// time, so a conversion that uses a hundred glyphs costs a thousand word
+// tests, not 65,536 bit tests.
+std::vector<int> tu_used_glyphs();
 // Glyph id of the substitute font for a single-byte code of a simple source
 // font (marked used), or -1 when the code has no character.
 int code_to_gid(const FontInfo &f, int code);

@@ -4,6 +4,7 @@
 // driver at the start of every conversion and read when the font objects and
 // the ToUnicode CMap are written. Nothing here is locked; the library runs one
 // call at a time.
+#include <bit>
 #include <cstring>
 
 #include "font/font.h"
@@ -36,9 +37,22 @@ void ttf_global_init() {
   }
 }
 
+std::vector<int> tu_used_glyphs() {
+  std::vector<int> out;
+  for (int w = 0; w < k_tu_glyphs / 64; w++) {
+    std::uint64_t bits = 0;
+    for (int k = 7; k >= 0; k--) bits = bits << 8 | g_tu_used[w * 8 + k];
+    while (bits) {
+      out.push_back(w * 64 + std::countr_zero(bits));
+      bits &= bits - 1;
+    }
+  }
+  return out;
+}
+
 void tu_reset() {
+  for (int g : tu_used_glyphs()) g_tu_uni[g] = 0;
   std::memset(g_tu_used, 0, sizeof g_tu_used);
-  std::memset(g_tu_uni, 0, sizeof g_tu_uni);
 }
 
 // Code -> Unicode through the font's single-byte encoding (Mac OS Roman, or

@@ -9,7 +9,6 @@
 // with no recorded character (only code 0 reached it) maps to its own id,
 // which for glyph 0 is U+0000. Characters beyond the Basic Multilingual
 // Plane (none arise from the single-byte encodings) become surrogate pairs.
-#include <bit>
 #include <cstdio>
 
 #include "font/font.h"
@@ -17,7 +16,7 @@
 namespace zyk {
 namespace {
 
-constexpr int k_bfchar_block_max = 100;
+constexpr std::size_t k_bfchar_block_max = 100;
 
 }  // namespace
 
@@ -30,27 +29,24 @@ void tu_emit(Buf *out) {
           "/CMapName /Adobe-Identity-UCS def\n"
           "/CMapType 2 def\n"
           "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n");
-  int remaining = 0;
-  for (unsigned char b : g_tu_used) remaining += std::popcount(b);
-  int left_in_block = 0;
-  for (int g = 0; g < k_tu_glyphs && remaining > 0; g++) {
-    if (!(g_tu_used[g >> 3] & 1u << (g & 7))) continue;
-    if (left_in_block == 0) {
-      left_in_block = remaining < k_bfchar_block_max ? remaining : k_bfchar_block_max;
-      buf_printf(out, "%d beginbfchar\n", left_in_block);
+  const std::vector<int> used = tu_used_glyphs();
+  for (std::size_t at = 0; at < used.size(); at += k_bfchar_block_max) {
+    const std::size_t block = used.size() - at < k_bfchar_block_max ? used.size() - at : k_bfchar_block_max;
+    buf_printf(out, "%zu beginbfchar\n", block);
+    for (std::size_t k = at; k < at + block; k++) {
+      const int g = used[k];
+      std::uint32_t u = g_tu_uni[g];
+      char line[48];
+      int n;
+      if (u > 0xFFFF && u <= 0x10FFFF)  // outside the BMP: a UTF-16 surrogate pair
+        n = std::snprintf(line, sizeof line, "<%04X> <%04X%04X>\n", static_cast<unsigned>(g),
+                          0xD800 + ((u - 0x10000) >> 10), 0xDC00 + ((u - 0x10000) & 0x3FF));
+      else
+        n = std::snprintf(line, sizeof line, "<%04X> <%04X>\n", static_cast<unsigned>(g),
+                          u ? (u & 0xFFFF) : static_cast<unsigned>(g));
+      buf_bytes(out, line, static_cast<std::uint64_t>(n));
     }
-    std::uint32_t u = g_tu_uni[g];
-    char line[48];
-    int n;
-    if (u > 0xFFFF && u <= 0x10FFFF)  // outside the BMP: a UTF-16 surrogate pair
-      n = std::snprintf(line, sizeof line, "<%04X> <%04X%04X>\n", static_cast<unsigned>(g),
-                        0xD800 + ((u - 0x10000) >> 10), 0xDC00 + ((u - 0x10000) & 0x3FF));
-    else
-      n = std::snprintf(line, sizeof line, "<%04X> <%04X>\n", static_cast<unsigned>(g),
-                        u ? (u & 0xFFFF) : static_cast<unsigned>(g));
-    buf_bytes(out, line, static_cast<std::uint64_t>(n));
-    remaining--;
-    if (--left_in_block == 0) buf_str(out, "endbfchar\n");
+    buf_str(out, "endbfchar\n");
   }
   buf_str(out,
           "endcmap\n"

@@ -56,8 +56,7 @@ std::string width_runs(const unsigned char *font, std::uint64_t len, int upm) {
     std::snprintf(line, sizeof line, "%d %d %lld\n", start, prev, run_w);
     out += line;
   };
-  for (int g = 0; g < k_tu_glyphs; g++) {
-    if (!(g_tu_used[g >> 3] & 1u << (g & 7))) continue;
+  for (int g : tu_used_glyphs()) {
     int adv = ttf_advance(font, len, static_cast<std::uint32_t>(g));
     long long w = adv > 0 && upm > 0 ? (static_cast<long long>(adv) * 1000 + upm / 2) / upm : 500;
     if (start >= 0 && g == prev + 1 && w == run_w) {
