@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "base/base.h"
@@ -143,5 +144,19 @@ int code_to_gid(const FontInfo &f, int code);
 
 // Appends the ToUnicode CMap of the glyphs marked used.
 void tu_emit(Buf *out);
+
+// ---- font subsets (subset.cpp) ----------------------------------------------------------
+
+struct TtfSubset {
+  std::string program;      // the TrueType file
+  std::vector<int> glyphs;  // glyph ids whose outlines it holds, ascending
+};
+// A TrueType program with the outlines of glyph 0, of the glyphs given and
+// of the components of composite ones; every other glyph keeps its id and
+// advance with an empty outline. False when the font lacks a table a subset
+// needs (head, hhea, maxp, hmtx, loca, glyf) or its loca is inconsistent.
+bool ttf_subset(const unsigned char *font, std::uint64_t len, const std::vector<int> &used, TtfSubset *out);
+// Six capital letters naming a subset, the same for the same glyph list.
+std::string subset_tag(const std::vector<int> &glyphs);
 
 }  // namespace zyk

@@ -7,3 +7,10 @@ if(ZYK_LCMS2_INCLUDE AND ZYK_LCMS2_LIBRARY)
   target_link_libraries(${ZYK_TEST_TARGET} PRIVATE "${ZYK_LCMS2_LIBRARY}")
   target_compile_definitions(${ZYK_TEST_TARGET} PRIVATE ZYK_HAVE_LCMS2=1)
 endif()
+# FreeType loads the font subsets as an independent TrueType reader (outline
+# point counts, composite components). Test-only; without it those tests skip.
+find_package(Freetype QUIET)
+if(FREETYPE_FOUND)
+  target_link_libraries(${ZYK_TEST_TARGET} PRIVATE Freetype::Freetype)
+  target_compile_definitions(${ZYK_TEST_TARGET} PRIVATE ZYK_HAVE_FREETYPE=1)
+endif()
