@@ -1,13 +1,12 @@
-// Colour profile, output intent, metadata and document information: the six
-// fixed objects B + 5 ... B + 10, the same for every input apart from the
-// part number.
+// Colour profile, output intent, metadata and document information: the
+// fixed objects B + 5, B + 6 and B + 8 ... B + 10, the same for every input
+// apart from the part number.
 //
 // What PDF/A asks of them, and how each object answers:
-//   - B + 5, the embedded RGB display profile, unfiltered, with /N 3 (every
+//   - B + 5, the embedded RGB display profile, compressed, with /N 3 (every
 //     ICC-based colour space must state its number of components);
 //   - B + 6, [/ICCBased B + 5]: the default RGB colour space of every page;
-//   - B + 7, the profile as hexadecimal text (kept so that the numbering of
-//     the fixed block stays as it is; nothing refers to it);
+//   - (B + 7 belongs to the substitute font's objects);
 //   - B + 8, the output intent: /Type /OutputIntent, subtype /GTS_PDFA1 (the
 //     PDF/A output intent of both parts; a PDF/X subtype is no PDF/A output
 //     intent at all), the required /OutputConditionIdentifier, and the
@@ -74,22 +73,10 @@ void write_colour_and_metadata(const Numbering &nb, int part, Out *out) {
   auto icc = icc_srgb_profile();
   char dict[160];
 
-  std::snprintf(dict, sizeof dict, "<< /N 3 /Length %zu >>", icc.size());
-  out->stream_obj(nb.icc(), dict, icc.data(), icc.size());
+  out->packed_stream_obj(nb.icc(), " /N 3", icc.data(), icc.size());
 
   out->begin_obj(nb.icc_space());
   out->printf("[ /ICCBased %d 0 R ]\nendobj\n", nb.icc());
-
-  std::string text = "GTS_PDFA1:outputintent\n<";
-  static const char k_hex[] = "0123456789abcdef";
-  text.reserve(text.size() + 2 * icc.size() + 3);
-  for (unsigned char c : icc) {
-    text += k_hex[c >> 4];
-    text += k_hex[c & 15];
-  }
-  text += ">\n";
-  std::snprintf(dict, sizeof dict, "<< /Length %zu >>", text.size());
-  out->stream_obj(nb.profile_text(), dict, text.data(), text.size());
 
   out->begin_obj(nb.output_intent());
   out->printf(

@@ -16,8 +16,11 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 
+#include "flate/flate.h"
 #include "writer/writer.h"
 
 namespace zyk {
@@ -67,6 +70,29 @@ void Out::stream_obj(int num, const std::string &dict, const void *data, std::ui
   str("\nstream\n");
   bytes(data, n);
   str("\nendstream\nendobj\n");
+}
+
+// The writer's compression effort: eight hash-chain candidates and a stop
+// at 32-byte matches compress page content about twice as fast as the
+// encoder's full effort (128, 258) for 3-5% more bytes, which keeps
+// compression a small part of a conversion's time.
+constexpr DeflateEffort k_output_effort{8, 32};
+
+void Out::packed_stream_obj(int num, const std::string &entries, const void *data, std::uint64_t n) {
+  const std::string plain = "<<" + entries + " /Length " + std::to_string(n) + " >>";
+  unsigned char *packed = nullptr;
+  std::uint64_t packed_len = 0;
+  if (n >= k_pack_min && !failed &&
+      sx_deflate(static_cast<const unsigned char *>(data), n, &packed, &packed_len, k_output_effort) == 0) {
+    std::unique_ptr<unsigned char, void (*)(void *)> owner(packed, std::free);
+    const std::string filtered =
+        "<<" + entries + " /Length " + std::to_string(packed_len) + " /Filter /FlateDecode >>";
+    if (filtered.size() + packed_len < plain.size() + n) {
+      stream_obj(num, filtered, packed, packed_len);
+      return;
+    }
+  }
+  stream_obj(num, plain, data, n);
 }
 
 // ---- numbers ------------------------------------------------------------------------
@@ -169,7 +195,7 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   // Every content stream is rewritten before the font objects list the
   // glyphs that rewriting marks.
   transfer_prepare(&x);
-  if (!write_font_objects(nb, &out)) return 0;
+  if (!write_font_objects(nb, part, &out)) return 0;
   write_colour_and_metadata(nb, part, &out);
   transfer_write(x, &out);
   write_xref_trailer(nb, &out);

@@ -1,7 +1,7 @@
 // The substitute font objects B ... B + 4: a Type0 font with the Identity-H
 // encoding over a CIDFontType2 descendant whose CIDs are the glyph ids of the
-// embedded TrueType font, the font program itself (whole, unfiltered), the
-// ToUnicode CMap of the glyphs used, and the font descriptor.
+// embedded TrueType font, the font program, the ToUnicode CMap of the glyphs
+// used, and the font descriptor; and B + 7, the subset's CIDSet.
 //
 // Every replaced source font points at B, so these objects must form a
 // valid, embedded font whatever the pages show. The descendant names its
@@ -9,8 +9,21 @@
 // for every CIDFontType2 font. Widths come from the font program for every
 // glyph marked used; glyphs not listed take /DW.
 //
-// The glyphs used are those the text re-encoding marked; with none, the
-// widths array is absent.
+// The font program is a subset: the outlines of the glyphs the text
+// re-encoding marked, .notdef and the components of composite glyphs, with
+// every glyph id and advance kept (font/subset.cpp), compressed. A subset's
+// name carries a six-letter tag (PDF readers and validators tell subsets by
+// it); the tag is a function of the glyphs kept, so the same input gives the
+// same name. PDF/A-1 requires a CIDSet for a subset font: a bit per CID, most
+// significant bit first, set for every glyph whose outline the subset holds.
+// PDF/A-2 makes it optional but then requires it to match the program
+// exactly, under rules that differ between readers for glyphs without
+// contours (a space); part 2 therefore writes none, and B + 7 is an empty
+// object there. Should the embedded font ever fail to subset, the whole
+// program is embedded under its plain name, and no CIDSet is written.
+//
+// With no glyph used, the widths array is absent and the subset holds
+// .notdef alone.
 #include <cstdio>
 
 #include "writer/text.h"
@@ -71,7 +84,7 @@ std::string width_runs(const unsigned char *font, std::uint64_t len, int upm) {
   return out;
 }
 
-bool write_font_objects(const Numbering &nb, Out *out) {
+bool write_font_objects(const Numbering &nb, int part, Out *out) {
   auto font = font_liberation_sans();
   for (const char *tag : k_required_tables) {
     std::uint32_t off = 0, len = 0;
@@ -80,8 +93,12 @@ bool write_font_objects(const Numbering &nb, Out *out) {
       return false;
     }
   }
-  const std::string name = font_name();
+  const std::vector<int> used = tu_used_glyphs();
+  TtfSubset sub;
+  const bool subset = g_ttf_ready == 1 && ttf_subset(font.data(), font.size(), used, &sub);
+  const std::string name = subset ? subset_tag(sub.glyphs) + "+" + font_name() : font_name();
   const int upm = g_ttf_ready == 1 && g_ttf_upm > 0 ? g_ttf_upm : 1000;
+  const bool cidset = subset && part == 1;
 
   out->begin_obj(nb.type0());
   out->printf(
@@ -103,9 +120,10 @@ bool write_font_objects(const Numbering &nb, Out *out) {
   }
   out->str(" >>\nendobj\n");
 
-  char dict[96];
-  std::snprintf(dict, sizeof dict, "<< /Length %zu /Length1 %zu >>", font.size(), font.size());
-  out->stream_obj(nb.fontfile(), dict, font.data(), font.size());
+  const std::string program =
+      subset ? std::move(sub.program) : std::string(reinterpret_cast<const char *>(font.data()), font.size());
+  out->packed_stream_obj(nb.fontfile(), " /Length1 " + std::to_string(program.size()), program.data(),
+                         program.size());
 
   BufGuard cmap;
   tu_emit(&cmap.b);
@@ -113,14 +131,24 @@ bool write_font_objects(const Numbering &nb, Out *out) {
     out->failed = true;
     return true;
   }
-  std::snprintf(dict, sizeof dict, "<< /Length %llu >>", static_cast<unsigned long long>(cmap.b.used));
-  out->stream_obj(nb.tounicode(), dict, cmap.b.chars, cmap.b.used);
+  out->packed_stream_obj(nb.tounicode(), "", cmap.b.chars, cmap.b.used);
 
   out->begin_obj(nb.descriptor());
   out->printf(
       "<< /Type /FontDescriptor /FontName /%s /Flags 32\n   /FontBBox [-100 -200 1100 900] /ItalicAngle 0\n"
-      "   /Ascent 750 /Descent -250 /CapHeight 700 /StemV 80\n   /FontFile2 %d 0 R >>\nendobj\n",
+      "   /Ascent 750 /Descent -250 /CapHeight 700 /StemV 80\n   /FontFile2 %d 0 R",
       name.c_str(), nb.fontfile());
+  if (cidset) out->printf(" /CIDSet %d 0 R", nb.cidset());
+  out->str(" >>\nendobj\n");
+
+  if (cidset) {
+    std::string bits(static_cast<std::size_t>(sub.glyphs.back() / 8 + 1), '\0');
+    for (int g : sub.glyphs) bits[static_cast<std::size_t>(g / 8)] |= static_cast<char>(0x80 >> (g % 8));
+    out->packed_stream_obj(nb.cidset(), "", bits.data(), bits.size());
+  } else {
+    out->begin_obj(nb.cidset());
+    out->str("null\nendobj\n");
+  }
   return true;
 }
 

@@ -546,15 +546,13 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
       format_num(width).c_str(), format_num(height).c_str(), x.nb.content_obj(i), x.nb.icc_space(), i,
       x.nb.form_obj(i));
 
-  std::string dict = "<< /Type /XObject /Subtype /Form /BBox [" + format_num(x0) + ' ' + format_num(y0) + ' ' +
-                     format_num(x1) + ' ' + format_num(y1) + ']' + matrix + "\n   /Resources " + res + "\n   /Length " +
-                     std::to_string(content.size()) + " >>";
-  out->stream_obj(x.nb.form_obj(i), dict, content.data(), content.size());
+  std::string entries = " /Type /XObject /Subtype /Form /BBox [" + format_num(x0) + ' ' + format_num(y0) + ' ' +
+                        format_num(x1) + ' ' + format_num(y1) + ']' + matrix + "\n   /Resources " + res + "\n  ";
+  out->packed_stream_obj(x.nb.form_obj(i), entries, content.data(), content.size());
 
   char line[160];
   int n = std::snprintf(line, sizeof line, "q 1 0 0 1 %s %s cm /P%d Do Q\n", tx.c_str(), ty.c_str(), i);
-  dict = "<< /Length " + std::to_string(n) + " >>";
-  out->stream_obj(x.nb.content_obj(i), dict, line, static_cast<std::uint64_t>(n));
+  out->packed_stream_obj(x.nb.content_obj(i), "", line, static_cast<std::uint64_t>(n));
   return true;
 }
 

@@ -13,8 +13,8 @@
 //
 // Output object numbers with n pages and B = 3n + 3: 1 catalog, 2 page tree,
 // 3i+3 / 3i+4 / 3i+5 page, form and content stream of page i, B..B+4 the
-// substitute font, B+5 ICC profile, B+6 ICC colour space, B+7 profile text,
-// B+8 output intent, B+9 metadata, B+10 information dictionary, and from
+// substitute font, B+5 ICC profile, B+6 ICC colour space, B+7 the
+// substitute font's CIDSet (part 1; an empty object in part 2), B+8 output intent, B+9 metadata, B+10 information dictionary, and from
 // B+11 the source objects copied, densely, in the order they were reached.
 // Every number from 1 to the highest is written, so the cross-reference
 // table has no free entry besides entry 0.
@@ -76,7 +76,9 @@ struct Numbering {
   int descriptor() const { return base + 4; }
   int icc() const { return base + 5; }
   int icc_space() const { return base + 6; }
-  int profile_text() const { return base + 7; }
+  // Once the output intent's profile as text; the number stays so the fixed
+  // block keeps its layout, and now holds the CIDSet of the font subset.
+  int cidset() const { return base + 7; }
   int output_intent() const { return base + 8; }
   int metadata() const { return base + 9; }
   int info() const { return base + 10; }
@@ -112,7 +114,17 @@ struct Out {
   // /Length n), the n data bytes, and the end-of-line before "endstream"
   // that /Length does not count.
   void stream_obj(int num, const std::string &dict, const void *data, std::uint64_t n);
+  // Writes a stream object whose data the converter made, Flate-compressed:
+  // the dictionary is "<<" + entries (each with its leading space) + " /Length
+  // n /Filter /FlateDecode >>". Data too short to gain anything, or that
+  // does not get smaller, or that the encoder fails on, is written plain with
+  // only /Length added.
+  void packed_stream_obj(int num, const std::string &entries, const void *data, std::uint64_t n);
 };
+
+// Streams shorter than this are written plain: the filter entry and the
+// zlib framing cost more than compression can save.
+inline constexpr std::uint64_t k_pack_min = 64;
 
 // ---- the run ----------------------------------------------------------------------
 
@@ -223,7 +235,9 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
 
 // ---- fixed objects (fonts.cpp, colour.cpp) --------------------------------------------
 
-bool write_font_objects(const Numbering &nb, Out *out);
+// B ... B + 4, and B + 7 (the CIDSet, which part 1 requires of a subset
+// font, or an empty object in part 2).
+bool write_font_objects(const Numbering &nb, int part, Out *out);
 void write_colour_and_metadata(const Numbering &nb, int part, Out *out);
 // The XMP packet of the given part.
 std::string xmp_packet(int part);

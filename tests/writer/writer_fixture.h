@@ -4,6 +4,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -81,8 +82,27 @@ struct Output {
     std::size_t s = o.find("\nstream\n");
     return s == std::string::npos ? o : o.substr(0, s);
   }
-  // Stream data as /Length declares it.
+  // Stream data: the stored bytes, inflated when the dictionary names
+  // /FlateDecode as its only filter (what the converter writes for the
+  // streams it makes); "<inflate failed>" when they do not inflate.
   std::string data(int num) const {
+    std::string r = raw(num);
+    if (dict(num).find("/Filter /FlateDecode") == std::string::npos) return r;
+    std::string out(r.size() * 4 + 1024, '\0');
+    for (;;) {
+      uLongf n = out.size();
+      int rc = uncompress(reinterpret_cast<Bytef *>(out.data()), &n, reinterpret_cast<const Bytef *>(r.data()),
+                          r.size());
+      if (rc == Z_OK) {
+        out.resize(n);
+        return out;
+      }
+      if (rc != Z_BUF_ERROR || out.size() > (1u << 28)) return "<inflate failed>";
+      out.resize(out.size() * 4);
+    }
+  }
+  // Stream data as /Length declares it.
+  std::string raw(int num) const {
     std::string o = obj(num);
     std::size_t s = o.find("\nstream\n");
     std::smatch m;
