@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/base.h"
@@ -151,11 +152,15 @@ struct TtfSubset {
   std::string program;      // the TrueType file
   std::vector<int> glyphs;  // glyph ids whose outlines it holds, ascending
 };
-// A TrueType program with the outlines of glyph 0, of the glyphs given and
-// of the components of composite ones; every other glyph keeps its id and
-// advance with an empty outline. False when the font lacks a table a subset
-// needs (head, hhea, maxp, hmtx, loca, glyf) or its loca is inconsistent.
-bool ttf_subset(const unsigned char *font, std::uint64_t len, const std::vector<int> &used, TtfSubset *out);
+// A TrueType program with the outlines and metrics of glyph 0, of the
+// glyphs given and of the components of composite ones; every other glyph
+// keeps its id with an empty outline and a zero metric. With `chars`
+// (code point, glyph id) the cmap maps just those of them whose glyph is
+// kept; without, the source's cmap is copied. False when the font lacks a
+// table a subset needs (head, hhea, maxp, hmtx, loca, glyf) or its loca or
+// hmtx is inconsistent.
+bool ttf_subset(const unsigned char *font, std::uint64_t len, const std::vector<int> &used, TtfSubset *out,
+                const std::vector<std::pair<std::uint32_t, int>> *chars = nullptr);
 // Six capital letters naming a subset, the same for the same glyph list.
 std::string subset_tag(const std::vector<int> &glyphs);
 

@@ -2,10 +2,11 @@
 // conversion uses, nothing else.
 //
 // The rules, and the decisions taken:
-//  - Glyph ids stay as they are. Every glyph keeps its slot in loca and its
-//    advance in hmtx; a glyph left out gets an empty outline (two equal loca
-//    offsets). The PDF font addresses glyphs by id through /CIDToGIDMap
-//    /Identity and its /W widths are the font's advances, so neither changes.
+//  - Glyph ids stay as they are. Every glyph keeps its slot in loca and hmtx;
+//    a glyph left out gets an empty outline (two equal loca offsets) and a
+//    zero metric, a kept one its outline and metric unchanged. The PDF font
+//    addresses glyphs by id through /CIDToGIDMap /Identity and its /W widths
+//    are the advances of the glyphs it shows, so neither changes.
 //  - Kept: glyph 0 (.notdef, drawn for anything missing), the glyphs asked
 //    for, and every component a kept composite glyph refers to, followed to
 //    any depth (each glyph is looked at once, so the walk ends).
@@ -13,7 +14,10 @@
 //    glyf; cvt, fpgm and prep for the hinting instructions the outlines
 //    call; gasp), and cmap, name, OS/2 and post that readers of the program
 //    expect. post becomes format 3 (no glyph names: PDF text reaches glyphs
-//    by id). Layout and kerning tables (GDEF, GPOS, GSUB, kern) and
+//    by id). The cmap is either the source's or, when the caller gives the
+//    characters of the glyphs, one Windows Unicode format 4 subtable mapping
+//    just those (a PDF reader of an Identity-H font never consults it; it
+//    is there for the font's own consistency). Layout and kerning tables (GDEF, GPOS, GSUB, kern) and
 //    anything else are dropped: a PDF positions every glyph itself.
 //  - Each outline is copied whole and padded with zeros to four bytes; loca
 //    is written short when the new glyf allows it (offsets / 2 fit 16 bits),
@@ -106,9 +110,57 @@ void components(const unsigned char *g, std::uint32_t n, std::vector<int> *out) 
   }
 }
 
+// A cmap with one (3,1) format 4 subtable: segments of consecutive code
+// points whose glyph ids are consecutive too (idDelta, no glyph array), and
+// the closing segment at U+FFFF that format 4 requires.
+std::string small_cmap(std::vector<std::pair<std::uint32_t, int>> pairs) {
+  std::sort(pairs.begin(), pairs.end());
+  struct Seg {
+    std::uint32_t start, end;
+    int delta;
+  };
+  std::vector<Seg> segs;
+  for (auto [c, g] : pairs) {
+    if (c >= 0xFFFF) continue;
+    const int delta = static_cast<int>((static_cast<std::uint32_t>(g) - c) & 0xFFFF);
+    if (!segs.empty() && segs.back().end == c) continue;  // a code point given twice keeps its first glyph
+    if (!segs.empty() && segs.back().end + 1 == c && segs.back().delta == delta)
+      segs.back().end = c;
+    else
+      segs.push_back({c, c, delta});
+  }
+  segs.push_back({0xFFFF, 0xFFFF, 1});
+  const std::uint32_t n = static_cast<std::uint32_t>(segs.size());
+  std::uint32_t pow2 = 1, log2 = 0;
+  while (pow2 * 2 <= n) {
+    pow2 *= 2;
+    log2++;
+  }
+  std::string t;
+  put16(&t, 0);   // version
+  put16(&t, 1);   // one encoding record
+  put16(&t, 3);   // Windows
+  put16(&t, 1);   // Unicode BMP
+  put32(&t, 12);  // subtable offset
+  put16(&t, 4);
+  put16(&t, 16 + 8 * n);  // length
+  put16(&t, 0);           // language
+  put16(&t, 2 * n);
+  put16(&t, 2 * pow2);
+  put16(&t, log2);
+  put16(&t, 2 * n - 2 * pow2);
+  for (const Seg &s : segs) put16(&t, s.end);
+  put16(&t, 0);  // reserved pad
+  for (const Seg &s : segs) put16(&t, s.start);
+  for (const Seg &s : segs) put16(&t, static_cast<std::uint32_t>(s.delta));
+  for (std::uint32_t k = 0; k < n; k++) put16(&t, 0);  // idRangeOffset
+  return t;
+}
+
 }  // namespace
 
-bool ttf_subset(const unsigned char *font, std::uint64_t len, const std::vector<int> &used, TtfSubset *out) {
+bool ttf_subset(const unsigned char *font, std::uint64_t len, const std::vector<int> &used, TtfSubset *out,
+                const std::vector<std::pair<std::uint32_t, int>> *chars) {
   const Table head = table(font, len, "head"), maxp = table(font, len, "maxp"), loca = table(font, len, "loca"),
               glyf = table(font, len, "glyf"), hhea = table(font, len, "hhea"), hmtx = table(font, len, "hmtx");
   if (!head.found || head.len < k_head_min || !maxp.found || maxp.len < 6 || !loca.found || !glyf.found ||
@@ -116,7 +168,9 @@ bool ttf_subset(const unsigned char *font, std::uint64_t len, const std::vector<
     return false;
   const int num_glyphs = rd16(maxp.p + 4);
   const bool long_loca = rd16(head.p + k_head_loca_format) != 0;
-  if (num_glyphs < 1 || loca.len < static_cast<std::uint64_t>(num_glyphs + 1) * (long_loca ? 4 : 2)) return false;
+  if (num_glyphs < 1 || loca.len < static_cast<std::uint64_t>(num_glyphs + 1) * (long_loca ? 4 : 2) ||
+      hmtx.len < static_cast<std::uint64_t>(num_glyphs) * 4)
+    return false;
   auto glyph_at = [&](int g) -> std::uint32_t {
     return long_loca ? rd32(loca.p + 4 * g) : 2u * rd16(loca.p + 2 * g);
   };
@@ -183,6 +237,16 @@ bool ttf_subset(const unsigned char *font, std::uint64_t len, const std::vector<
     OutTable o{};
     std::memcpy(o.tag, tag, 4);
     o.data.assign(reinterpret_cast<const char *>(t.p), t.len);
+    if (std::strcmp(tag, "cmap") == 0 && chars) {
+      std::vector<std::pair<std::uint32_t, int>> kept_chars;
+      for (auto [c, g] : *chars)
+        if (g > 0 && g < num_glyphs && keep[static_cast<std::size_t>(g)]) kept_chars.emplace_back(c, g);
+      o.data = small_cmap(std::move(kept_chars));
+    }
+    if (std::strcmp(tag, "hmtx") == 0) {
+      for (int g = 0; g < num_glyphs; g++)
+        if (!keep[static_cast<std::size_t>(g)]) std::memset(&o.data[4 * static_cast<std::size_t>(g)], 0, 4);
+    }
     if (std::strcmp(tag, "post") == 0) {
       if (o.data.size() < k_post_header) return;
       o.data.resize(k_post_header);

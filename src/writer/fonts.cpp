@@ -11,7 +11,8 @@
 //
 // The font program is a subset: the outlines of the glyphs the text
 // re-encoding marked, .notdef and the components of composite glyphs, with
-// every glyph id and advance kept (font/subset.cpp), compressed. A subset's
+// every glyph id kept and the advances of those glyphs (font/subset.cpp),
+// its cmap mapping the characters recorded for them; compressed. A subset's
 // name carries a six-letter tag (PDF readers and validators tell subsets by
 // it); the tag is a function of the glyphs kept, so the same input gives the
 // same name. PDF/A-1 requires a CIDSet for a subset font: a bit per CID, most
@@ -94,8 +95,15 @@ bool write_font_objects(const Numbering &nb, int part, Out *out) {
     }
   }
   const std::vector<int> used = tu_used_glyphs();
+  // The characters the glyphs were drawn for, for the subset's cmap: only
+  // where the font's own cmap agrees (glyph 0 stands for missing ones).
+  std::vector<std::pair<std::uint32_t, int>> chars;
+  for (int g : used) {
+    const std::uint32_t u = g_tu_uni[g];
+    if (g > 0 && u > 0 && u < 0xFFFF && ttf_unicode_to_gid(font.data(), font.size(), u) == g) chars.emplace_back(u, g);
+  }
   TtfSubset sub;
-  const bool subset = g_ttf_ready == 1 && ttf_subset(font.data(), font.size(), used, &sub);
+  const bool subset = g_ttf_ready == 1 && ttf_subset(font.data(), font.size(), used, &sub, &chars);
   const std::string name = subset ? subset_tag(sub.glyphs) + "+" + font_name() : font_name();
   const int upm = g_ttf_ready == 1 && g_ttf_upm > 0 ? g_ttf_upm : 1000;
   const bool cidset = subset && part == 1;

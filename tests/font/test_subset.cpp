@@ -96,9 +96,9 @@ TEST(FontSubset, FileStructureAndChecksums) {
   EXPECT_LT(f.size(), 30000u) << "three glyphs";
 }
 
-// Every glyph keeps its id and advance; the glyphs asked for, .notdef and
-// the components of composites keep their outline bytes exactly; the rest
-// are empty.
+// Every glyph keeps its id; the glyphs asked for, .notdef and the
+// components of composites keep their outline bytes and advance exactly;
+// the rest are empty with advance 0.
 TEST(FontSubset, KeepsIdsAdvancesAndTheOutlinesAskedFor) {
   auto orig = font_liberation_sans();
   struct Case {
@@ -130,7 +130,7 @@ TEST(FontSubset, KeepsIdsAdvancesAndTheOutlinesAskedFor) {
     }
     for (int g = 0; g < 681; g++) {
       ASSERT_EQ(ttf_advance(p, len, static_cast<std::uint32_t>(g)),
-                ttf_advance(orig.data(), orig.size(), static_cast<std::uint32_t>(g)))
+                kept.count(g) ? ttf_advance(orig.data(), orig.size(), static_cast<std::uint32_t>(g)) : 0)
           << g;
       std::string want = kept.count(g) ? outline(orig.data(), orig.size(), g) : "";
       std::string got = outline(p, len, g);
@@ -163,7 +163,7 @@ TEST(FontSubset, FreeTypeLoadsTheSameOutlines) {
     const int pa = a->glyph->outline.n_points, ca = a->glyph->outline.n_contours;
     const long adv = a->glyph->advance.x;
     ASSERT_EQ(FT_Load_Glyph(b, static_cast<FT_UInt>(g), FT_LOAD_NO_SCALE), 0) << g;
-    EXPECT_EQ(b->glyph->advance.x, adv) << g;
+    EXPECT_EQ(b->glyph->advance.x, kept.count(g) ? adv : 0) << g;
     if (kept.count(g)) {
       EXPECT_EQ(b->glyph->outline.n_points, pa) << g;
       EXPECT_EQ(b->glyph->outline.n_contours, ca) << g;
@@ -179,6 +179,34 @@ TEST(FontSubset, FreeTypeLoadsTheSameOutlines) {
   FT_Done_FreeType(lib);
 }
 #endif
+
+// With the characters given, the cmap maps exactly those whose glyph is
+// kept, through segments the reader resolves.
+TEST(FontSubset, CmapOfTheCharactersGiven) {
+  auto orig = font_liberation_sans();
+  const std::vector<std::pair<std::uint32_t, int>> chars = {
+      {0x42, 37}, {0x41, 36}, {0xE9, 169}, {0x20, 3}, {0xA0, 3}, {0x43, 38}, {0x44, 0}, {0x45, 9999}};
+  TtfSubset s;
+  ASSERT_TRUE(ttf_subset(orig.data(), orig.size(), {3, 36, 37, 169}, &s, &chars));
+  const auto *p = bytes(s.program);
+  struct Case {
+    std::uint32_t cp;
+    int gid;
+  } cases[] = {{0x41, 36}, {0x42, 37}, {0xE9, 169}, {0x20, 3}, {0xA0, 3},
+               {0x43, -1} /* glyph not kept */, {0x44, -1}, {0x45, -1}, {0x61, -1}, {0xFFFF, 0}};
+  for (const Case &c : cases) EXPECT_EQ(ttf_unicode_to_gid(p, s.program.size(), c.cp), c.gid) << std::hex << c.cp;
+#ifdef ZYK_HAVE_FREETYPE
+  FT_Library lib;
+  ASSERT_EQ(FT_Init_FreeType(&lib), 0);
+  FT_Face f;
+  ASSERT_EQ(FT_New_Memory_Face(lib, p, static_cast<FT_Long>(s.program.size()), 0, &f), 0);
+  EXPECT_EQ(FT_Get_Char_Index(f, 0x41), 36u);
+  EXPECT_EQ(FT_Get_Char_Index(f, 0xE9), 169u);
+  EXPECT_EQ(FT_Get_Char_Index(f, 0x43), 0u);
+  FT_Done_Face(f);
+  FT_Done_FreeType(lib);
+#endif
+}
 
 TEST(FontSubset, RefusesFontsItCannotSubset) {
   using sfnt::Table;
@@ -208,6 +236,9 @@ TEST(FontSubset, RefusesFontsItCannotSubset) {
       {"loca too short",
        {{"glyf", table("glyf")}, {"head", table("head")}, {"hhea", table("hhea")}, {"hmtx", table("hmtx")},
         {"loca", table("loca").substr(0, 100)}, {"maxp", table("maxp")}}},
+      {"hmtx short of one metric per glyph",
+       {{"glyf", table("glyf")}, {"head", table("head")}, {"hhea", table("hhea")},
+        {"hmtx", table("hmtx").substr(0, 2720)}, {"loca", table("loca")}, {"maxp", table("maxp")}}},
       {"head cut short",
        {{"glyf", table("glyf")}, {"head", table("head").substr(0, 40)}, {"hhea", table("hhea")},
         {"hmtx", table("hmtx")}, {"loca", table("loca")}, {"maxp", table("maxp")}}},
