@@ -20,6 +20,7 @@
 #include <cstring>
 #include <memory>
 
+#include "crypt/crypt.h"
 #include "flate/flate.h"
 #include "writer/writer.h"
 

@@ -242,10 +242,6 @@ void write_colour_and_metadata(const Numbering &nb, int part, Out *out);
 // The XMP packet of the given part.
 std::string xmp_packet(int part);
 
-// ---- identifiers (digest.cpp) --------------------------------------------------------
-
-void md5(const void *data, std::uint64_t n, unsigned char digest[16]);
-
 // ---- output file (outfile.cpp) -------------------------------------------------------
 
 // Writes the bytes to a temporary file beside out_path and renames it over

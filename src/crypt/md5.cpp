@@ -1,10 +1,10 @@
-// MD5 (RFC 1321), used only to derive the file identifier /ID from the
-// output's own bytes: the same output gives the same identifier, so a
-// conversion is reproducible byte for byte. It serves as a fingerprint, not
-// as a security measure.
+// MD5 (RFC 1321). The writer derives the file identifier /ID from the
+// output's own bytes with it (the same output gives the same identifier, so
+// a conversion is reproducible byte for byte), and the standard security
+// handler derives its RC4 and AES-128 keys with it.
 #include <cstring>
 
-#include "writer/writer.h"
+#include "crypt/crypt.h"
 
 namespace zyk {
 
