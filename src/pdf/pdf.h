@@ -7,6 +7,7 @@
 // -1 means "none".
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -47,6 +48,12 @@ int dict_stream_kw(const byte *t, int len, int pos);
 int parse_int_at(const byte *t, int len, int *pos);
 int read_int_adv(const byte *t, int end, int *pos);
 void parse_length(const byte *t, int len, int start, int end, int *direct, int *ref);
+
+// ---- string tokens ---------------------------------------------------------------
+
+// The bytes of the literal string token t[s, e) ("(" to the closing ")"):
+// escapes, octal codes and line ends read by the PDF rules.
+void literal_bytes(const byte *t, int s, int e, std::string *out);
 
 // ---- the object table -------------------------------------------------------------
 
