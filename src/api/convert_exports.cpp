@@ -1,4 +1,5 @@
-// The conversion exports. Both load the input, run the writer's driver with
+// The conversion exports. Both load the input (a protected file that opens
+// with an empty password deciphered), run the writer's driver with
 // their PDF/A part, and release the document on every path; any exception
 // (only std::bad_alloc is expected) becomes the failure result with its
 // message, so none crosses the C boundary.
@@ -17,7 +18,7 @@ int convert(const char *input_path, const char *output_path, int part) {
       return 0;
     }
     zyk::DocGuard g;
-    if (zyk::doc_load(input_path, &g.d) != 0) return 0;
+    if (zyk::doc_load(input_path, &g.d, zyk::LoadMode::decrypted) != 0) return 0;
     return zyk::pdfa_convert_core(&g.d, output_path, part);
   });
 }

@@ -18,8 +18,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
+#include "pdf/decrypt.h"
 #include "pdf/pdf.h"
 #include "pdf/stream_kw.h"
 
@@ -29,6 +31,13 @@ namespace {
 
 constexpr int k_max_obj_num = 8388607;
 constexpr int k_max_xref_stream_visits = 32;
+
+// The trailer dictionaries that name /Encrypt, newest first (the
+// cross-reference streams along the /Prev chain, then the classic trailers
+// from the last in the file to the first), for the security handler. A
+// linearized file splits the keys between two trailers: the last one may
+// lack /ID and /Info, which the first-page trailer carries.
+using TrailerWindows = std::vector<TrailerWindow>;
 
 // Sorted whole-word positions of one keyword in the file image.
 struct KwIndex {
@@ -105,7 +114,8 @@ int read_file(const char *path, Doc *d) {
 // Classic trailers after an "xref" keyword: every "trailer" dictionary to the
 // end of the file, each searched up to the next "startxref". The last trailer
 // with a readable /Root wins; /Encrypt in any of them marks the file.
-void read_classic_trailers(Doc *d, int xref_pos, const KwIndex &trailers, const KwIndex &startxrefs) {
+void read_classic_trailers(Doc *d, int xref_pos, const KwIndex &trailers, const KwIndex &startxrefs,
+                           TrailerWindows *ew) {
   const byte *t = d->pdf;
   int len = d->pdf_len;
   // /Root and /Encrypt candidates with their values, found once: a window
@@ -115,6 +125,7 @@ void read_classic_trailers(Doc *d, int xref_pos, const KwIndex &trailers, const 
   for (int q : name_hits(t, len, "Root"))
     if (value_after_name(t, len, q, 4) >= 0) roots.push_back(q);
   std::vector<int> encrypts = name_hits(t, len, "Encrypt");
+  const std::size_t first_classic = ew->size();
   for (int p = trailers.next(xref_pos + 4); p >= 0; p = trailers.next(p + 1)) {
     int s = skip_ws(t, p + 7, len);
     if (s >= len || t[s] != '<') continue;
@@ -123,11 +134,15 @@ void read_classic_trailers(Doc *d, int xref_pos, const KwIndex &trailers, const 
     auto r = std::lower_bound(roots.begin(), roots.end(), s);
     if (r != roots.end() && *r + 5 <= w) d->root_num = value_after_name(t, len, *r, 4);
     auto e = std::lower_bound(encrypts.begin(), encrypts.end(), s);
-    if (e != encrypts.end() && *e + 8 <= w) d->encrypted = 1;
+    if (e != encrypts.end() && *e + 8 <= w) {
+      d->encrypted = 1;
+      ew->push_back({s, w});
+    }
   }
+  std::reverse(ew->begin() + static_cast<std::ptrdiff_t>(first_classic), ew->end());
 }
 
-void read_trailers(Doc *d, const KwIndex &startxrefs) {
+void read_trailers(Doc *d, const KwIndex &startxrefs, TrailerWindows *ew) {
   const byte *t = d->pdf;
   int len = d->pdf_len;
   if (startxrefs.pos.empty()) return;
@@ -139,7 +154,7 @@ void read_trailers(Doc *d, const KwIndex &startxrefs) {
     if (p >= len) return;
     if (kw_at(t, p, len, "xref")) {
       KwIndex trailers(t, len, "trailer");
-      read_classic_trailers(d, p, trailers, startxrefs);
+      read_classic_trailers(d, p, trailers, startxrefs, ew);
       return;
     }
     if (!is_digit(t[p])) return;
@@ -174,7 +189,10 @@ void read_trailers(Doc *d, const KwIndex &startxrefs) {
         if (v >= 0) d->root_num = v;
       }
     }
-    if (find_name(t, len, body, w, "Encrypt") >= 0) d->encrypted = 1;
+    if (find_name(t, len, body, w, "Encrypt") >= 0) {
+      d->encrypted = 1;
+      ew->push_back({body, w});
+    }
     if (next < 0) return;
     off = next;
   }
@@ -476,26 +494,58 @@ int find_pages_root(const Doc *d) {
   return -1;
 }
 
-int load_steps(const char *path, Doc *d) {
+// Steps 2 to 6 over the file image: trailers, version, the object scan,
+// stream lengths, nested and broken entries.
+void scan_image(Doc *d, TrailerWindows *ew) {
+  const byte *t = d->pdf;
+  int len = d->pdf_len;
+  KwIndex startxrefs(t, len, "startxref");
+  read_trailers(d, startxrefs, ew);
+  read_version(d);
+  KwIndex endobjs(t, len, "endobj");
+  scan_objects(d, endobjs);
+  KwIndex endstreams(t, len, "endstream");
+  measure_streams(d, endobjs, endstreams);
+  drop_nested(d);
+}
+
+// Replaces a protected file by its deciphered image and scans that instead
+// (see decrypt.cpp). The image has no /Encrypt, so the loaded document is
+// an ordinary one. Returns false, after setting the error text, when the
+// file needs a password or its handler is not understood.
+bool open_protected(const char *path, Doc *d, const TrailerWindows &ew) {
+  std::string image;
+  if (!decrypted_image(*d, ew, &image)) {
+    set_error("encrypted PDFs are not supported: %s", path);
+    return false;
+  }
+  auto *buf = static_cast<byte *>(std::malloc(image.size()));
+  if (!buf) {
+    set_error("out of memory");
+    return false;
+  }
+  std::memcpy(buf, image.data(), image.size());
+  doc_free(d);
+  d->root_num = -1;
+  d->catalog_num = -1;
+  d->pdf = buf;
+  d->pdf_len = static_cast<int>(image.size());
+  TrailerWindows none;
+  scan_image(d, &none);
+  return true;
+}
+
+int load_steps(const char *path, Doc *d, LoadMode mode) {
   if (!path) {
     set_error("NULL path argument");
     return -1;
   }
   if (read_file(path, d) < 0) return -1;
+  TrailerWindows ew;
+  scan_image(d, &ew);
+  if (d->encrypted && mode == LoadMode::decrypted && !open_protected(path, d, ew)) return -1;
   const byte *t = d->pdf;
   int len = d->pdf_len;
-
-  KwIndex startxrefs(t, len, "startxref");
-  read_trailers(d, startxrefs);
-  read_version(d);
-
-  {
-    KwIndex endobjs(t, len, "endobj");
-    scan_objects(d, endobjs);
-    KwIndex endstreams(t, len, "endstream");
-    measure_streams(d, endobjs, endstreams);
-  }
-  drop_nested(d);
   objstm_expand(d);
   keep_one_per_number(d);
 
@@ -544,11 +594,11 @@ int load_steps(const char *path, Doc *d) {
 
 }  // namespace
 
-int doc_load(const char *path, Doc *d) {
+int doc_load(const char *path, Doc *d, LoadMode mode) {
   *d = Doc{};
   d->root_num = -1;
   d->catalog_num = -1;
-  return load_steps(path, d);
+  return load_steps(path, d, mode);
 }
 
 void doc_free(Doc *d) {

@@ -114,7 +114,13 @@ struct Doc {
   int max_num;
 };
 
-int doc_load(const char *path, Doc *d);
+// How a protected file is loaded. Inspection sees it as stored (the load
+// fails with the encrypted message); a conversion has it deciphered when the
+// empty user password opens it, and the document then looks like an
+// ordinary file to everyone who reads it.
+enum class LoadMode { as_stored, decrypted };
+
+int doc_load(const char *path, Doc *d, LoadMode mode = LoadMode::as_stored);
 void doc_free(Doc *d);
 
 // Frees the document when the scope ends, whatever the load's outcome.

@@ -43,7 +43,7 @@ Outputs convert_corpus() {
     std::string in = dir + "/" + rel;
     {
       zyk::DocGuard g;
-      if (zyk::doc_load(in.c_str(), &g.d) != 0) continue;
+      if (zyk::doc_load(in.c_str(), &g.d, zyk::LoadMode::decrypted) != 0) continue;
     }
     o.loaded++;
     index++;
