@@ -7,8 +7,10 @@ import errno
 import json
 import os
 import pickle
+import socket
 import subprocess
 import sys
+import threading
 
 import pytest
 
@@ -166,6 +168,54 @@ def test_write_failures_name_the_cause(tmp_path):
     assert (tmp_path / "a-folder").is_dir() and sorted(p.name for p in tmp_path.iterdir()) == ["a-folder", "plain-file"]
 
 
+def make_special(path, kind):
+    if kind == "fifo":
+        os.mkfifo(str(path))
+        # Should the library ever open the FIFO, this writer lets its read end
+        # at once, so the test fails instead of hanging.
+        threading.Thread(target=lambda: open(str(path), "wb").close(), daemon=True).start()
+        return "a FIFO (named pipe)"
+    if kind == "socket":
+        sock = socket.socket(socket.AF_UNIX)
+        sock.bind(str(path))
+        return "a socket"
+    target = path.parent / "link-target.pdf"
+    target.write_bytes(b"the link's target")
+    path.symlink_to(target)
+    return "a symbolic link"
+
+
+@pytest.mark.parametrize("kind", ["fifo", "socket"])
+@pytest.mark.parametrize("call", ["convert", "check", "report"])
+def test_special_files_as_input_are_refused_without_reading_them(tmp_path, kind, call):
+    path = tmp_path / "in.pdf"
+    words = make_special(path, kind)
+    with pytest.raises(zyk_out_pdfa.ReadError) as err:
+        if call == "convert":
+            zyk_out_pdfa.convert(path, tmp_path / "out.pdf")
+        elif call == "check":
+            zyk_out_pdfa.check(path)
+        else:
+            zyk_out_pdfa.report(path)
+    assert str(err.value) == "cannot open %s: it is %s, not a regular file" % (path, words)
+    assert err.value.path is path and not (tmp_path / "out.pdf").exists()
+
+
+@pytest.mark.parametrize("kind", ["fifo", "socket", "symlink"])
+def test_only_a_regular_file_at_the_output_is_replaced(tmp_path, kind):
+    out = tmp_path / "out.pdf"
+    words = make_special(out, kind)
+    before = os.lstat(str(out))
+    with pytest.raises(zyk_out_pdfa.WriteError) as err:
+        zyk_out_pdfa.convert(SAMPLE, out)
+    assert str(err.value) == "refusing to replace %s: it is %s, not a regular file" % (out, words)
+    after = os.lstat(str(out))
+    assert (after.st_ino, after.st_mode) == (before.st_ino, before.st_mode)
+    if kind == "symlink":
+        assert (tmp_path / "link-target.pdf").read_bytes() == b"the link's target"
+    assert [p for p in os.listdir(str(tmp_path)) if p.startswith(".")] == []
+
+
 def test_errors_survive_pickling_for_worker_processes(tmp_path):
     with pytest.raises(zyk_out_pdfa.NotFoundError) as err:
         zyk_out_pdfa.check(tmp_path / "missing.pdf")
@@ -251,6 +301,7 @@ def test_module_check_json_keeps_names_that_are_not_utf8(tmp_path):
     (["check", "{encrypted}"], 3, ""),
     (["check", "{encrypted}", "{missing}"], 1, ""),
     (["report", "{missing}"], 1, "python -m zyk_out_pdfa: {missing}: cannot open "),
+    (["report", "{fifo}"], 1, "python -m zyk_out_pdfa: {fifo}: cannot open {fifo}: it is a FIFO"),
     (["report", "{encrypted}"], 3, "python -m zyk_out_pdfa: {encrypted}: encrypted PDFs are not supported"),
     (["convert", "{sample}"], 2, "python -m zyk_out_pdfa convert: convert takes INPUT and OUTPUT"),
     (["convert", "--part", "3", "{sample}", "{out}"], 2, "python -m zyk_out_pdfa convert: argument --part"),
@@ -260,7 +311,8 @@ def test_module_check_json_keeps_names_that_are_not_utf8(tmp_path):
 def test_module_exit_status(tmp_path, args, status, stderr_start):
     (tmp_path / "enc.pdf").write_bytes(ENCRYPTED)
     (tmp_path / "text.pdf").write_bytes(b"plain words\n")
-    names = {"missing": tmp_path / "missing.pdf", "encrypted": tmp_path / "enc.pdf", "text": tmp_path / "text.pdf",
+    make_special(tmp_path / "fifo.pdf", "fifo")
+    names = {"fifo": tmp_path / "fifo.pdf", "missing": tmp_path / "missing.pdf", "encrypted": tmp_path / "enc.pdf", "text": tmp_path / "text.pdf",
              "out": tmp_path / "out.pdf", "sample": SAMPLE}
     r = run_module(*[a.format(**names) for a in args])
     assert r.returncode == status, r.stderr

@@ -23,6 +23,7 @@ import ctypes.util
 import errno as _errno
 import json
 import os
+import stat
 import threading
 from typing import Any, Dict, Iterator, Optional, Union
 
@@ -44,7 +45,9 @@ _lib_path = None
 class PdfaError(Exception):
     """A call into the library failed.
 
-    `message` is the library's error text, `path` the file it concerns (the
+    `message` is the library's error text (or the package's refusal of a
+    FIFO, a device or a link before the library is called), `path` the file
+    it concerns (the
     input, or the output for a write failure, as the caller gave it), and
     `reason` what the operating system says about that file, or None.
     str() of the error is the message followed by the reason.
@@ -190,7 +193,6 @@ def _input_error(message: str, path: PathArg) -> PdfaError:
         except OSError as e:
             cls = NotFoundError if e.errno == _errno.ENOENT else ReadError
             return cls(message, path, _os_reason(e), e.errno)
-        import stat
         if stat.S_ISDIR(st.st_mode):
             return ReadError(message, path, "is a folder", _errno.EISDIR)
         if not stat.S_ISREG(st.st_mode):
@@ -230,6 +232,44 @@ def _write_error(message: str, path: PathArg) -> WriteError:
     return WriteError(message, path)
 
 
+_KINDS = ((stat.S_ISLNK, "a symbolic link"), (stat.S_ISFIFO, "a FIFO (named pipe)"), (stat.S_ISSOCK, "a socket"),
+          (stat.S_ISCHR, "a character device"), (stat.S_ISBLK, "a block device"))
+
+
+def _kind(mode: int) -> str:
+    for test, words in _KINDS:
+        if test(mode):
+            return words
+    return "not a regular file"
+
+
+def _refuse_special_input(path: PathArg) -> None:
+    """The library reads its input whole with stdio: on a FIFO or a device
+    it would block or read without end, so those are refused here. What
+    cannot be looked at is left to the library to report."""
+    try:
+        st = os.stat(path)
+    except (OSError, ValueError):
+        return
+    if not stat.S_ISREG(st.st_mode) and not stat.S_ISDIR(st.st_mode):
+        raise ReadError("cannot open %s" % os.fsdecode(path), path,
+                        "it is %s, not a regular file" % _kind(st.st_mode), _errno.EINVAL)
+
+
+def _refuse_special_output(path: PathArg) -> None:
+    """The library renames its finished file over the output path, which
+    would replace a symbolic link, a FIFO or a device node with a regular
+    file: only a regular file (or nothing) there is replaced. These are the
+    words of `zyk-pdfa convert`."""
+    try:
+        st = os.lstat(path)
+    except (OSError, ValueError):
+        return
+    if not stat.S_ISREG(st.st_mode) and not stat.S_ISDIR(st.st_mode):
+        name = os.fsdecode(path)
+        raise WriteError("refusing to replace %s: it is %s, not a regular file" % (name, _kind(st.st_mode)), path)
+
+
 # ---- the library's functions ------------------------------------------------
 
 def last_error() -> str:
@@ -244,11 +284,15 @@ def convert(input: PathArg, output: PathArg, part: int = 2) -> None:
 
     Paths may be str, bytes or path-like; a path with a NUL byte raises
     ValueError. A failure raises a PdfaError subclass and writes nothing: an
-    existing file at `output` is left as it was.
+    existing file at `output` is left as it was, and anything there that is
+    not a regular file (a symbolic link, a FIFO, a device) is refused with
+    WriteError. A FIFO or device as input raises ReadError.
     """
     if part not in (1, 2) or isinstance(part, bool):
         raise ValueError("part must be 1 or 2")
     src, dst = _path(input, "input"), _path(output, "output")
+    _refuse_special_input(input)
+    _refuse_special_output(output)
     lib = _load()
     fn = lib.pdfa_convert_1b if part == 1 else lib.pdfa_convert_2b
     with _lock:
@@ -267,6 +311,7 @@ def check(path: PathArg) -> int:
     a PdfaError subclass when the file cannot be read at all.
     """
     p = _path(path, "input")
+    _refuse_special_input(path)
     lib = _load()
     with _lock:
         lib.pdfa_cleanup()
@@ -281,9 +326,11 @@ def report(path: PathArg) -> Dict[str, Any]:
     """The library's JSON report on the file, as a dict.
 
     A file that cannot be loaded still gives a report ("loaded": false, with
-    the reason in "error").
+    the reason in "error"); a FIFO, socket or device raises ReadError, since
+    reading one could block for ever.
     """
     p = _path(path, "input")
+    _refuse_special_input(path)
     lib = _load()
     with _lock:
         text = lib.pdfa_report(p).decode("utf-8", "replace")

@@ -13,8 +13,8 @@ import json
 import sys
 from typing import List, Optional, Sequence
 
-from . import (EncryptedError, NotPdfError, PdfaError, __version__, _input_error, _load, _lock, _path, check,
-               convert)
+from . import (EncryptedError, NotPdfError, PdfaError, __version__, _input_error, _load, _lock, _path,
+               _refuse_special_input, check, convert)
 
 EXIT_OK, EXIT_FAILED, EXIT_USAGE, EXIT_REFUSED, EXIT_INTERRUPTED = 0, 1, 2, 3, 130
 PROG = "python -m zyk_out_pdfa"
@@ -113,6 +113,12 @@ def cmd_report(a: argparse.Namespace, err) -> int:
             p = _path(f, "input")
         except ValueError as e:
             err(str(e))
+        try:
+            _refuse_special_input(f)
+        except PdfaError as e:
+            statuses.append(EXIT_FAILED)
+            print("%s: %s: %s" % (PROG, _shown(f), _shown(str(e))), file=sys.stderr)
+            continue
         with _lock:
             text = lib.pdfa_report(p)
         rep = json.loads(text.decode("utf-8", "replace"))
