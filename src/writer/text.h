@@ -139,6 +139,46 @@ struct TextCode {
 // Splits string bytes into codes and maps each to characters.
 void source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t n, std::vector<TextCode> *out);
 
+// ---- advances kept (text_advance.cpp) ----------------------------------------------
+
+// The text state that decides how far shown text advances. Part of the
+// graphics state: saved and restored by q/Q, kept across BT/ET.
+struct TextState {
+  double char_spacing = 0;  // Tc
+  double word_spacing = 0;  // Tw
+  double scale = 100;       // Tz, percent
+  double size = 0;          // the size operand of Tf
+};
+
+// One operand of a show operation: a string's codes, or a TJ number.
+struct ShowItem {
+  bool is_number = false;
+  double number = 0;
+  std::vector<TextCode> codes;
+};
+
+// What a show operation drew: UTF-16BE hex digits of the known characters
+// (for /ActualText) and whether a stand-in glyph was drawn.
+struct ShowMarks {
+  std::string actual;
+  bool standin = false;
+};
+
+// The output glyphs of one source code (marked used): one per character,
+// Latin presentation ligatures as their letters, or one stand-in glyph when
+// the code has no character or the substitute font lacks one.
+std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks);
+// A glyph id as the two bytes of a literal string, escaped where needed.
+void put_glyph_bytes(std::string *out, int g);
+// The advance the output's /W array gives glyph g (1/1000 em); the font
+// objects must write the same value.
+int text_glyph_width(int g);
+// Appends the operators that show `items` in the substitute font with the
+// source's advances, word by word (replacing the operands and the Tj or TJ
+// operator; a ' or " operator's line move is the caller's).
+void show_write(const SourceFont &f, const TextState &ts, const std::vector<ShowItem> &items, ShowMarks *marks,
+                std::string *out);
+
 // ---- glyph use --------------------------------------------------------------------
 
 // Glyph id of the substitute font for a character (marked used, with the
