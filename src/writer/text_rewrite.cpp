@@ -295,6 +295,10 @@ void text_rewrite(const ResourceFonts &fonts, const byte *t, int len, const ObjM
         ShowMarks show;
         show_write(*cur, ts, items, &show, &body);
         copy_to(from);
+        // The source may have written the operands right after the previous
+        // operator ("Tf(x)Tj"); the replacement starts with a number or an
+        // operator and needs a separator there.
+        if (!out->empty() && is_regular(static_cast<byte>(out->back())) && !show.standin) out->push_back(' ');
         if (show.standin) out->append("/Span<</ActualText<FEFF" + show.actual + ">>>BDC ");
         out->append(body);
         if (show.standin) out->append(" EMC");

@@ -139,6 +139,7 @@ TEST_F(Reencode, EveryShowOperatorAndStringSyntaxIsReencoded) {
       {"BT /F1 12 Tf <41 42\n43> Tj <444> Tj ET", U"ABCD@"},
       {"BT /F1 12 Tf [(A) -120 <4243> 5 (D)] TJ ET", U"ABCD"},
       {"BT /F1 12 Tf (x) ' 1 2 (y) \" ET", U"xy"},
+      {"BT/F1 12 Tf(A)Tj 2 Tc(B)' ET", U"AB"},
       {"BT /F1.0 12 Tf (E) Tj ET", U"E"},
       {"BT /In 12 Tf (\x8E) Tj ET", U"\u00E9"},
   };
@@ -156,6 +157,11 @@ TEST_F(Reencode, EveryShowOperatorAndStringSyntaxIsReencoded) {
   EXPECT_NE(out.find(std::string(k_kept, sizeof k_kept - 1)), std::string::npos) << out;
   EXPECT_EQ(out.find("Tz"), std::string::npos) << out;
   EXPECT_NE(run("/F1 1 Tf 1 2 (y) \"").find("1 Tw 2 Tc T* [("), std::string::npos);
+  // Operands written right after the previous operator still get a
+  // separator when they are replaced by operators that start with a word.
+  out = run("/In 12 Tf(A)Tj");  // Courier: the substitute's A is scaled
+  EXPECT_NE(out.find("Tf 89.955 Tz"), std::string::npos) << out;  // 600 / 667
+  EXPECT_NE(out.find(" Tz"), std::string::npos) << out;
 }
 
 // Glyph ids whose bytes are delimiters or line ends must survive a reader.
