@@ -73,7 +73,12 @@ def main():
     w("// Derived from Adobe's Core 14 AFM files: only the advance widths (WX)")
     w("// and the codes (C) of the glyphs were extracted, keyed by the Unicode")
     w("// value of the glyph names. The files' notices, retained as their")
-    w("// licence requires (full terms in data/Core14-AFM.LICENSE):")
+    w("// licence requires (full terms in data/Core14-AFM.LICENSE), follow.")
+    w("// The Unicode values of ZapfDingbats' glyph names come from Adobe's ITC")
+    w("// Zapf Dingbats Glyph List, under the same BSD licence as the Adobe Glyph")
+    w("// List (its text is in src/font/glyph_names.cpp), \"Copyright 2002, 2010")
+    w("// Adobe Systems Incorporated. All rights reserved.\"")
+    w("//")
     fonts = {}
     for name in FONTS:
         notices, glyphs = read_afm(os.path.join(afm_dir, name + ".afm"))

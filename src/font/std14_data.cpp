@@ -3,7 +3,12 @@
 // Derived from Adobe's Core 14 AFM files: only the advance widths (WX)
 // and the codes (C) of the glyphs were extracted, keyed by the Unicode
 // value of the glyph names. The files' notices, retained as their
-// licence requires (full terms in data/Core14-AFM.LICENSE):
+// licence requires (full terms in data/Core14-AFM.LICENSE), follow.
+// The Unicode values of ZapfDingbats' glyph names come from Adobe's ITC
+// Zapf Dingbats Glyph List, under the same BSD licence as the Adobe Glyph
+// List (its text is in src/font/glyph_names.cpp), "Copyright 2002, 2010
+// Adobe Systems Incorporated. All rights reserved."
+//
 //   Courier: Comment Copyright (c) 1989, 1990, 1991, 1992, 1993, 1997 Adobe Systems Incorporated.  All Rights Reserved.
 //   Courier: Notice Copyright (c) 1989, 1990, 1991, 1992, 1993, 1997 Adobe Systems Incorporated.  All Rights Reserved.
 //   Courier-Bold: Comment Copyright (c) 1989, 1990, 1991, 1993, 1997 Adobe Systems Incorporated.  All Rights Reserved.
