@@ -91,6 +91,16 @@ bool has_control(const std::u32string &s) {
   return false;
 }
 
+// A ToUnicode entry's characters made fit for text: tab, line feed and
+// carriage return (which producers write for glyphs that show white space)
+// become spaces; any other control makes the whole entry unknown. The base
+// encoding is no better answer then: the entry says the code is no letter.
+std::u32string text_of_entry(std::u32string s) {
+  for (char32_t &u : s)
+    if (u == 9 || u == 10 || u == 13) u = 0x20;
+  return has_control(s) ? std::u32string() : s;
+}
+
 std::u32string one_char(std::uint32_t u) {
   return u == 0 || is_control(u) ? std::u32string() : std::u32string(1, static_cast<char32_t>(u));
 }
@@ -621,8 +631,10 @@ void source_font_from_dict(const Doc &d, const byte *t, int len, int kind, int e
   if (f->has_to_unicode) {
     for (int c = 0; c < 256; c++) {
       std::u32string u = cmap_lookup(f->to_unicode, static_cast<std::uint32_t>(c));
-      // A mapping to U+0000, to a control or to nothing is no answer.
-      if (!u.empty() && !has_control(u) && !(u.size() == 1 && u[0] == 0)) f->simple[c] = u;
+      // A mapping to U+0000 or to nothing is no answer; one to a control
+      // makes the code unknown.
+      if (u.empty() || (u.size() == 1 && u[0] == 0)) continue;
+      f->simple[c] = text_of_entry(u);
     }
   }
   simple_widths(d, t, es, desc, f);
@@ -697,9 +709,14 @@ void source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t
     for (int k = 0; k < len; k++) code = code << 8 | s[i + k];
     TextCode tc{code, len, {}, -1};
     std::uint32_t cid = code_cid(f, code);
-    if (f.has_to_unicode) tc.chars = cmap_lookup(f.to_unicode, code);
-    if (tc.chars.empty() && f.code_is_utf16) tc.chars = utf16be_decode(s + i, static_cast<std::size_t>(len));
-    if (tc.chars.empty() && cid < f.cid_chars.size() && f.cid_chars[cid]) tc.chars = one_char(f.cid_chars[cid]);
+    bool from_to_unicode = false;
+    if (f.has_to_unicode) {
+      tc.chars = cmap_lookup(f.to_unicode, code);
+      from_to_unicode = !tc.chars.empty() && !(tc.chars.size() == 1 && tc.chars[0] == 0);
+      if (from_to_unicode) tc.chars = text_of_entry(tc.chars);
+    }
+    if (tc.chars.empty() && !from_to_unicode && f.code_is_utf16) tc.chars = utf16be_decode(s + i, static_cast<std::size_t>(len));
+    if (tc.chars.empty() && !from_to_unicode && cid < f.cid_chars.size() && f.cid_chars[cid]) tc.chars = one_char(f.cid_chars[cid]);
     if (tc.chars.size() == 1 && tc.chars[0] == 0) tc.chars.clear();
     if (has_control(tc.chars)) tc.chars.clear();
     if (tc.chars.size() > static_cast<std::size_t>(k_max_chars_per_code)) tc.chars.resize(k_max_chars_per_code);

@@ -174,7 +174,7 @@ std::vector<std::string> font_objects() {
       "<< /Type /Font /Subtype /Type1 /BaseFont /Courier-Bold /Encoding /WinAnsiEncoding >>",    // 25
       // 26: a ToUnicode that maps a code to a form feed.
       "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding /ToUnicode 27 0 R >>",
-      stream_obj("", "begincmap 2 beginbfchar <41> <000C> <42> <0042> endbfchar endcmap"),  // 27
+      stream_obj("", "begincmap 3 beginbfchar <41> <000C> <42> <0042> <43> <0009> endbfchar endcmap"),  // 27
       // 28: a predefined Unicode CMap: characters from the code, widths by CID.
       "<< /Type /Font /Subtype /Type0 /BaseFont /Mincho /Encoding /UniJIS-UCS2-H /DescendantFonts [29 0 R] >>",
       "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /Mincho /CIDSystemInfo << /Registry (Adobe) "
@@ -245,11 +245,12 @@ TEST_F(SourceFonts, CharactersOfFontsWithoutEncodingOrToUnicode) {
 }
 
 // Control characters are never the text of a glyph: WinAnsi codes below 32
-// and ToUnicode entries mapping to them are unknown (a ToUnicode control
-// leaves the base encoding's answer).
+// and ToUnicode entries mapping to them are unknown (the base encoding's
+// letter would be wrong too: the entry says the code is none), except that
+// a ToUnicode tab, line feed or return is the white space it stands for.
 TEST_F(SourceFonts, ControlCharactersAreUnknown) {
   EXPECT_EQ(text("HV", std::string("a\x0c\x01\x7f" "b", 5)), U"a???b");
-  EXPECT_EQ(text("TU", "AB"), U"AB");
+  EXPECT_EQ(text("TU", "ABC"), U"?B ");
   for (int c = 0; c < 256; c++) {
     for (const char *f : {"HV", "WD", "TR", "SY", "ZD", "TU"}) {
       auto codes = decode(f, std::string(1, static_cast<char>(c)));
