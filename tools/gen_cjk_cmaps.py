@@ -165,12 +165,15 @@ def cmap_blob(cm, oi):
 
 
 def keep(name):
-    """The CMaps carried: every legacy (non-Unicode) -H and -V CMap, and of
+    """The CMaps carried: every legacy (non-Unicode) -H and -V CMap (and
+    Japan1's bare H and V), and of
     the Unicode ones only Uni<ordering>-UTF16-H. Codes of the Unicode CMaps
     are the characters already; their CIDs matter for the widths only, and
     UTF-16 -H serves the UCS-2 and -V names too (vertical forms are chosen
     by a few codes whose horizontal CIDs have the same vertical advance in
     practice). UTF-8 and UTF-32 CMaps are not used by PDF producers."""
+    if name in ("H", "V"):  # Japan1's JIS X 0208 CMaps, named bare
+        return True
     if not (name.endswith("-H") or name.endswith("-V")):
         return False
     if name.startswith("Uni"):

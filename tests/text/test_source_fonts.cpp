@@ -307,7 +307,7 @@ TEST(Std14, NamesOfTheStandardFaces) {
 // The resource data: every kept CMap decodes and stays sorted, and the four
 // orderings give their well-known characters.
 TEST(CjkData, CMapsAndOrderingsDecode) {
-  for (const char *n : {"90ms-RKSJ-H", "90ms-RKSJ-V", "GBK-EUC-H", "UniGB-UCS2-H", "UniKS-UCS2-H", "UniCNS-UCS2-V",
+  for (const char *n : {"H", "V", "90ms-RKSJ-H", "90ms-RKSJ-V", "GBK-EUC-H", "UniGB-UCS2-H", "UniKS-UCS2-H", "UniCNS-UCS2-V",
                         "KSCms-UHC-H", "ETen-B5-H", "UniJIS-UTF16-V"}) {
     zyk::PredefinedCMap m;
     ASSERT_TRUE(zyk::predefined_cmap(n, &m)) << n;
