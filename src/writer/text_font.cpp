@@ -536,6 +536,7 @@ void source_font_from_dict(const Doc &d, const byte *t, int len, int kind, int e
   const DictEntry *enc = dict_find(t, es, "Encoding");
   if (kind == FONT_TYPE0) {
     f->kind = TextKind::composite;
+    bool cids_known = true;
     if (enc && value_text(d, t, enc->val, enc->val_end, &vt, &vlen, &obj)) {
       std::string_view n = name_of(vt, vlen);
       if (!n.empty()) {
@@ -567,10 +568,12 @@ void source_font_from_dict(const Doc &d, const byte *t, int len, int kind, int e
             f->cid_identity = false;
             f->cid_ranges.reserve(pc.ranges.size());
             for (const PredefinedCMap::Range &r : pc.ranges) f->cid_ranges.push_back({r.lo, r.hi, r.cid});
-          } else if (!f->code_is_utf16 && f->has_to_unicode) {
-            // A predefined CMap not carried here: the ToUnicode CMap states
-            // the same code space.
-            f->spaces = f->to_unicode.spaces;
+          } else {
+            // A predefined CMap not carried here: its codes are not CIDs,
+            // so neither the CIDs' characters nor their widths apply. The
+            // ToUnicode CMap states the same code space.
+            cids_known = false;
+            if (!f->code_is_utf16 && f->has_to_unicode) f->spaces = f->to_unicode.spaces;
           }
         }
       } else {
@@ -579,6 +582,10 @@ void source_font_from_dict(const Doc &d, const byte *t, int len, int kind, int e
       }
     }
     read_descendant(d, t, es, f);
+    if (!cids_known) {
+      f->cid_chars.clear();
+      f->widths_known = false;
+    }
     return;
   }
 

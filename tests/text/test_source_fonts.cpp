@@ -136,7 +136,7 @@ std::vector<std::string> font_objects() {
       "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 400 300] /Contents 4 0 R /Resources 5 0 R >>",
       "",  // 4: content, set by the test
       "<< /Font << /TR 6 0 R /SY 7 0 R /ZD 8 0 R /T1 9 0 R /CF 12 0 R /ST 15 0 R /IH 18 0 R /RK 22 0 R "
-      "/HV 6 0 R /WD 24 0 R /CO 25 0 R /TU 26 0 R /UJ 28 0 R /VT 30 0 R >> >>",  // 5
+      "/HV 6 0 R /WD 24 0 R /CO 25 0 R /TU 26 0 R /UJ 28 0 R /VT 30 0 R /XX 32 0 R >> >>",  // 5
       "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>",                 // 6
       "<< /Type /Font /Subtype /Type1 /BaseFont /Symbol >>",                      // 7
       "<< /Type /Font /Subtype /Type1 /BaseFont /ZapfDingbats >>",                // 8
@@ -183,6 +183,7 @@ std::vector<std::string> font_objects() {
       "<< /Type /Font /Subtype /Type0 /BaseFont /MinchoV /Encoding /Identity-V /DescendantFonts [31 0 R] >>",
       "<< /Type /Font /Subtype /CIDFontType0 /BaseFont /MinchoV /CIDSystemInfo << /Registry (Adobe) "
       "/Ordering (Japan1) /Supplement 2 >> /DW2 [880 -1000] /W2 [843 [-900 500 880]] >>",  // 31
+      "<< /Type /Font /Subtype /Type0 /BaseFont /Other /Encoding /No-Such-CMap-H /DescendantFonts [23 0 R] >>",
   };
 }
 
@@ -240,6 +241,8 @@ TEST_F(SourceFonts, CharactersOfFontsWithoutEncodingOrToUnicode) {
       // hiragana A, 0x93FA the kanji for "sun").
       {"RK", "A\x82\xa0\x93\xfa", U"A\u3042\u65e5"},
       {"UJ", std::string("\x30\x42\x00\x41", 4), U"\u3042A"},
+      // A predefined CMap not carried: its codes are no CIDs, nothing known.
+      {"XX", std::string("\x03\x4b", 2), U"?"},
   };
   for (const Case &c : cases) EXPECT_EQ(text(c.font, c.bytes), c.text) << c.font;
 }
