@@ -79,16 +79,46 @@ std::u32string utf16be_decode(const unsigned char *p, std::size_t n);
 
 enum class TextKind { keep, simple, composite };
 
-// How the codes of one source font become characters.
+// A run of CIDs with one advance (the /W array of a CIDFont).
+struct CidWidth {
+  std::uint32_t lo, hi;
+  float w;
+};
+// A run of codes that select consecutive CIDs (cidrange / cidchar).
+struct CidRange {
+  std::uint32_t lo, hi;  // codes
+  std::uint32_t cid;     // CID of lo
+};
+
+// How the codes of one source font become characters, and how far each
+// advances in the source (in 1/1000 of the font size).
 struct SourceFont {
   TextKind kind = TextKind::simple;
-  // simple: characters per code (empty: none).
+  // simple: characters per code (empty: none) and the source advance per
+  // code (negative: unknown).
   std::u32string simple[256];
+  float width[256];
   // composite: code split and mapping.
   std::vector<CodeSpace> spaces;  // empty: two bytes per code
   SourceCMap to_unicode;
   bool has_to_unicode = false;
   bool code_is_utf16 = false;  // a predefined UCS-2 / UTF-16 encoding CMap
+  bool vertical = false;       // a ...-V encoding: glyphs advance downwards
+  // composite: code -> CID. Identity when cid_identity, else the ranges
+  // (sorted by lo); a code outside them is CID 0.
+  bool cid_identity = true;
+  std::vector<CidRange> cid_ranges;
+  // composite: the character of a CID when no ToUnicode answers (from the
+  // CIDFont's ordering or its embedded program), indexed by CID; 0: none.
+  std::vector<std::uint32_t> cid_chars;
+  // composite: horizontal advances (/W sorted by lo, /DW), or, for vertical
+  // fonts, the vertical ones (/W2, /DW2: the first number of each entry).
+  std::vector<CidWidth> cid_widths;
+  float default_width = 1000;
+  bool widths_known = false;  // some advance came from the font
+  SourceFont() {
+    for (float &w : width) w = -1;
+  }
 };
 
 // A simple font with only the base encoding (WinAnsi, or Mac OS Roman).
@@ -104,9 +134,50 @@ struct TextCode {
   std::uint32_t code;
   int nbytes;
   std::u32string chars;
+  float width = -1;  // source advance in 1/1000 of the font size; negative: unknown
 };
 // Splits string bytes into codes and maps each to characters.
 void source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t n, std::vector<TextCode> *out);
+
+// ---- advances kept (text_advance.cpp) ----------------------------------------------
+
+// The text state that decides how far shown text advances. Part of the
+// graphics state: saved and restored by q/Q, kept across BT/ET.
+struct TextState {
+  double char_spacing = 0;  // Tc
+  double word_spacing = 0;  // Tw
+  double scale = 100;       // Tz, percent
+  double size = 0;          // the size operand of Tf
+};
+
+// One operand of a show operation: a string's codes, or a TJ number.
+struct ShowItem {
+  bool is_number = false;
+  double number = 0;
+  std::vector<TextCode> codes;
+};
+
+// What a show operation drew: UTF-16BE hex digits of the known characters
+// (for /ActualText) and whether a stand-in glyph was drawn.
+struct ShowMarks {
+  std::string actual;
+  bool standin = false;
+};
+
+// The output glyphs of one source code (marked used): one per character,
+// Latin presentation ligatures as their letters, or one stand-in glyph when
+// the code has no character or the substitute font lacks one.
+std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks);
+// A glyph id as the two bytes of a literal string, escaped where needed.
+void put_glyph_bytes(std::string *out, int g);
+// The advance the output's /W array gives glyph g (1/1000 em); the font
+// objects must write the same value.
+int text_glyph_width(int g);
+// Appends the operators that show `items` in the substitute font with the
+// source's advances, word by word (replacing the operands and the Tj or TJ
+// operator; a ' or " operator's line move is the caller's).
+void show_write(const SourceFont &f, const TextState &ts, const std::vector<ShowItem> &items, ShowMarks *marks,
+                std::string *out);
 
 // ---- glyph use --------------------------------------------------------------------
 

@@ -27,7 +27,11 @@
 // ")" and backslash are escaped, and so are CR and LF (written \r and \n):
 // a raw end-of-line in a literal string is read back as LF whatever it was,
 // which would change a glyph id with a low byte of 13.
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "writer/text.h"
 #include "writer/writer.h"
@@ -68,82 +72,24 @@ void hex_string_bytes(const byte *t, int s, int e, std::string *out) {
   hex_decode(t, static_cast<std::size_t>(s + 1), static_cast<std::size_t>(e), true, out);
 }
 
-void put_glyph(std::string *out, int g) {
-  for (int b : {g >> 8 & 0xFF, g & 0xFF}) {
-    if (b == '(' || b == ')' || b == '\\') {
-      out->push_back('\\');
-      out->push_back(static_cast<char>(b));
-    } else if (b == '\r') {
-      out->append("\\r");
-    } else if (b == '\n') {
-      out->append("\\n");
-    } else {
-      out->push_back(static_cast<char>(b));
-    }
-  }
-}
-
-struct Show {
-  std::string actual;     // UTF-16BE of the known characters, as hex digits
-  bool standin = false;   // a stand-in glyph was drawn
-};
-
-void put_utf16_hex(std::string *hex, std::uint32_t u) {
-  char buf[16];
-  if (u > 0xFFFF) {
-    u -= 0x10000;
-    std::snprintf(buf, sizeof buf, "%04X%04X", 0xD800 + (u >> 10), 0xDC00 + (u & 0x3FF));
-  } else {
-    std::snprintf(buf, sizeof buf, "%04X", u);
-  }
-  hex->append(buf);
-}
-
-// The Latin ligatures of the presentation forms are drawn as their letters:
-// readers extract the letters from a source font's ligature glyph but keep
-// U+FB01 and its kind as one character when a ToUnicode CMap names it.
-std::u32string unligature(char32_t u) {
-  switch (u) {
-    case 0xFB00: return U"ff";
-    case 0xFB01: return U"fi";
-    case 0xFB02: return U"fl";
-    case 0xFB03: return U"ffi";
-    case 0xFB04: return U"ffl";
-    case 0xFB06: return U"st";
-    default: return std::u32string(1, u);
-  }
-}
-
-// The re-encoded literal string for one string token.
-std::string reencode(const SourceFont &f, const byte *t, const Operand &o, Show *show) {
+// The codes of one string token.
+std::vector<TextCode> string_codes(const SourceFont &f, const byte *t, const Operand &o) {
   std::string bytes;
   if (o.type == T::hex) hex_string_bytes(t, o.start, o.end, &bytes);
   else literal_bytes(t, o.start, o.end, &bytes);
   std::vector<TextCode> codes;
   source_font_decode(f, reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), &codes);
-  std::string out = "(";
-  int glyphs[k_max_chars_per_code * 3];
-  for (const TextCode &c : codes) {
-    std::u32string chars = c.chars;
-    if (chars.size() == 1) chars = unligature(chars[0]);
-    bool all = !chars.empty();
-    int n = 0;
-    for (char32_t u : chars) {
-      int g = all ? text_glyph(u) : -1;
-      if (g < 0) all = false;
-      else glyphs[n++] = g;
-    }
-    for (char32_t u : chars) put_utf16_hex(&show->actual, u);
-    if (all) {
-      for (int k = 0; k < n; k++) put_glyph(&out, glyphs[k]);
-    } else {
-      int g = text_standin_glyph();
-      put_glyph(&out, g > 0 ? g : 0);
-      show->standin = true;
-    }
-  }
-  out += ')';
-  return out;
+  return codes;
+}
+
+// A number operand's value (0 when it does not read as one).
+double number_value(const byte *t, const Operand &o) {
+  char buf[48];
+  int n = std::min(o.end - o.start, 47);
+  std::memcpy(buf, t + o.start, static_cast<std::size_t>(n));
+  buf[n] = 0;
+  double v = std::strtod(buf, nullptr);
+  return std::isfinite(v) ? v : 0;
 }
 
 // End of the token at i (exclusive); strings, arrays, dictionaries whole.
@@ -194,7 +140,8 @@ void text_rewrite(const ResourceFonts &fonts, const byte *t, int len, const ObjM
   out->clear();
   out->reserve(static_cast<std::size_t>(len) + static_cast<std::size_t>(len) / 2);
   const SourceFont *cur = nullptr;  // none: strings are left as they are
-  std::vector<const SourceFont *> saved;
+  TextState ts;
+  std::vector<std::pair<const SourceFont *, TextState>> saved;
   std::vector<Operand> ops;
   int copied = 0;
   auto copy_to = [&](int p) {
@@ -234,11 +181,16 @@ void text_rewrite(const ResourceFonts &fonts, const byte *t, int len, const ObjM
       }
       auto it = fonts.by_name.find(name);
       cur = it != fonts.by_name.end() ? it->second.get() : &winansi_font();
+      ts.size = number_value(t, ops[n - 1]);
+    } else if ((op == "Tc" || op == "Tw" || op == "Tz") && n >= 1 && ops[n - 1].type == T::number) {
+      double v = number_value(t, ops[n - 1]);
+      (op == "Tc" ? ts.char_spacing : op == "Tw" ? ts.word_spacing : ts.scale) = v;
     } else if (op == "q") {
-      if (saved.size() < static_cast<std::size_t>(k_font_stack_max)) saved.push_back(cur);
+      if (saved.size() < static_cast<std::size_t>(k_font_stack_max)) saved.push_back({cur, ts});
     } else if (op == "Q") {
       if (!saved.empty()) {
-        cur = saved.back();
+        cur = saved.back().first;
+        ts = saved.back().second;
         saved.pop_back();
       }
     } else if (op == "ID") {
@@ -260,13 +212,12 @@ void text_rewrite(const ResourceFonts &fonts, const byte *t, int len, const ObjM
       const Operand *last = n ? &ops[n - 1] : nullptr;
       bool shape = n >= need && (array ? last->type == T::array : (last->type == T::string || last->type == T::hex));
       if (shape) {
-        Show show;
-        std::string body;  // the re-encoded operator's operands up to the operator
-        int from = ops[n - need].start;
-        body.append(reinterpret_cast<const char *>(t) + from, static_cast<std::size_t>(last->start - from));
+        // The operands become items (strings as codes, TJ numbers), shown
+        // with the source's advances; ' and " keep their line move (and "
+        // its spacings, which the text state takes on first).
+        std::vector<ShowItem> items;
         if (array) {
           int p = last->start + 1;
-          int body_from = last->start;
           int stop = last->end;
           if (stop - 1 > last->start && t[stop - 1] == ']') stop--;
           while (p < stop) {
@@ -275,20 +226,38 @@ void text_rewrite(const ResourceFonts &fonts, const byte *t, int len, const ObjM
             T ty;
             int q = token_end(t, p, stop, &ty);
             if (ty == T::string || ty == T::hex) {
-              body.append(reinterpret_cast<const char *>(t) + body_from, static_cast<std::size_t>(p - body_from));
-              body += reencode(*cur, t, {ty, p, q}, &show);
-              body_from = q;
+              items.push_back({false, 0, string_codes(*cur, t, {ty, p, q})});
+            } else if (ty == T::number) {
+              items.push_back({true, number_value(t, {ty, p, q}), {}});
             }
             p = q;
           }
-          body.append(reinterpret_cast<const char *>(t) + body_from, static_cast<std::size_t>(last->end - body_from));
         } else {
-          body += reencode(*cur, t, *last, &show);
+          items.push_back({false, 0, string_codes(*cur, t, *last)});
         }
+        std::string body;
+        int from = ops[n - need].start;
+        if (op == "\"") {
+          if (ops[n - 3].type == T::number) ts.word_spacing = number_value(t, ops[n - 3]);
+          if (ops[n - 2].type == T::number) ts.char_spacing = number_value(t, ops[n - 2]);
+          body.append(reinterpret_cast<const char *>(t) + ops[n - 3].start,
+                      static_cast<std::size_t>(ops[n - 3].end - ops[n - 3].start));
+          body += " Tw ";
+          body.append(reinterpret_cast<const char *>(t) + ops[n - 2].start,
+                      static_cast<std::size_t>(ops[n - 2].end - ops[n - 2].start));
+          body += " Tc T* ";
+        } else if (op == "'") {
+          body += "T* ";
+        }
+        ShowMarks show;
+        show_write(*cur, ts, items, &show, &body);
         copy_to(from);
+        // The source may have written the operands right after the previous
+        // operator ("Tf(x)Tj"); the replacement starts with a number or an
+        // operator and needs a separator there.
+        if (!out->empty() && is_regular(static_cast<byte>(out->back())) && !show.standin) out->push_back(' ');
         if (show.standin) out->append("/Span<</ActualText<FEFF" + show.actual + ">>>BDC ");
         out->append(body);
-        out->append(reinterpret_cast<const char *>(t) + last->end, static_cast<std::size_t>(e - last->end));
         if (show.standin) out->append(" EMC");
         copied = e;
       }

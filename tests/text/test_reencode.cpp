@@ -139,6 +139,7 @@ TEST_F(Reencode, EveryShowOperatorAndStringSyntaxIsReencoded) {
       {"BT /F1 12 Tf <41 42\n43> Tj <444> Tj ET", U"ABCD@"},
       {"BT /F1 12 Tf [(A) -120 <4243> 5 (D)] TJ ET", U"ABCD"},
       {"BT /F1 12 Tf (x) ' 1 2 (y) \" ET", U"xy"},
+      {"BT/F1 12 Tf(A)Tj 2 Tc(B)' ET", U"AB"},
       {"BT /F1.0 12 Tf (E) Tj ET", U"E"},
       {"BT /In 12 Tf (\x8E) Tj ET", U"\u00E9"},
   };
@@ -147,10 +148,20 @@ TEST_F(Reencode, EveryShowOperatorAndStringSyntaxIsReencoded) {
     std::string out = run(c.content);
     EXPECT_EQ(flat(shown_glyphs(out)), gids(c.text)) << c.content << "\n-> " << out;
   }
-  // Numbers of TJ and the operands of " stay where they were.
-  const char k_kept[] = "-120 (\0%) 5 (";  // B is glyph 37, "\0%"
-  EXPECT_NE(run("/F1 1 Tf [(A) -120 <42> 5 (D)] TJ").find(std::string(k_kept, sizeof k_kept - 1)), std::string::npos);
-  EXPECT_NE(run("/F1 1 Tf 1 2 (y) \"").find("1 2 ("), std::string::npos);
+  // Numbers of TJ stay as they were when the advances agree (Helvetica's
+  // metrics are the substitute font's), and " becomes its three parts: the
+  // word spacing cannot act on two-byte codes, so it is folded into the
+  // positions instead.
+  const char k_kept[] = "[(\0$)-120(\0%)5(\0')] TJ";  // A, B, D are glyphs 36, 37, 39
+  std::string out = run("/F1 1 Tf [(A) -120 <42> 5 (D)] TJ");
+  EXPECT_NE(out.find(std::string(k_kept, sizeof k_kept - 1)), std::string::npos) << out;
+  EXPECT_EQ(out.find("Tz"), std::string::npos) << out;
+  EXPECT_NE(run("/F1 1 Tf 1 2 (y) \"").find("1 Tw 2 Tc T* [("), std::string::npos);
+  // Operands written right after the previous operator still get a
+  // separator when they are replaced by operators that start with a word.
+  out = run("/In 12 Tf(A)Tj");  // Courier: the substitute's A is scaled
+  EXPECT_NE(out.find("Tf 89.955 Tz"), std::string::npos) << out;  // 600 / 667
+  EXPECT_NE(out.find(" Tz"), std::string::npos) << out;
 }
 
 // Glyph ids whose bytes are delimiters or line ends must survive a reader.

@@ -1,0 +1,292 @@
+// Keeping the source's advances when text moves to the substitute font.
+//
+// The substitute font's glyphs are rarely as wide as the source's, so a
+// line drawn with it grows or shrinks: justified columns overflow, words
+// merge or split in extraction. Every show operation is therefore written
+// word by word (a word: the codes between single-byte spaces, code 32, or
+// TJ numbers that open a visible gap), each
+// word under a horizontal scaling that makes its substitute advance equal to
+// the source's:
+//
+//   source advance of a code   (w / 1000 * Tfs + Tc + Tw [code is single-byte 32]) * Th
+//   substitute advance         (sum of its glyphs' w' / 1000 * Tfs + Tc) * Th * r
+//
+// with r = source / substitute over the word's codes, written as Tz = Th * r.
+// The TJ numbers inside a word are divided by r, so their displacement is
+// the source's. The spaces after a word are drawn under the word's scaling
+// and followed by one TJ number that brings the pen exactly to where the
+// source's next word starts; the same number absorbs the small difference
+// left when a word's ratio is within 0.5% of 1 and no Tz is written for it
+// (so the output stays small and positions do not drift). Word spacing is
+// folded in this way by necessity as well: the substitute font's codes are
+// two bytes long, and Tw applies to single-byte code 32 only. At the end the
+// caller's Tz is restored.
+//
+// The operation is written as it was (one string per string, numbers kept)
+// when the advances cannot be known: a code without a source width, a font
+// size of 0, a vertical font (the substitute font is horizontal), or an
+// absurd ratio.
+#include <cmath>
+#include <cstdio>
+
+#include "writer/text.h"
+#include "writer/writer.h"
+
+namespace zyk {
+
+namespace {
+
+// Ratios within this of 1 are not written; outside [k_ratio_min,
+// k_ratio_max] the advances are not trusted (a width table that does not
+// fit the codes).
+constexpr double k_ratio_tolerance = 0.005;
+constexpr double k_ratio_min = 0.05;
+constexpr double k_ratio_max = 20;
+// A TJ number that moves the pen right by this much (1/1000 em) or more
+// separates words the way a space does: readers see a word break there, so
+// the pieces on either side get their own scaling.
+constexpr double k_gap_number = 100;
+
+// A compact decimal: up to `places` decimals, trailing zeros dropped.
+std::string num(double v, int places) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "%.*f", places, v);
+  std::string s = buf;
+  if (s.find('.') != std::string::npos) {
+    while (s.back() == '0') s.pop_back();
+    if (s.back() == '.') s.pop_back();
+  }
+  if (s == "-0") s = "0";
+  return s;
+}
+
+struct Piece {
+  std::vector<int> glyphs;  // output glyphs of one code
+  double src = 0;           // source advance (text space, before Th)
+  double sub = 0;           // substitute advance at ratio 1
+  bool space = false;       // a single-byte code 32
+  bool is_number = false;
+  double number = 0;        // TJ number (source)
+};
+
+void put_glyphs(std::string *out, const std::vector<int> &gs) {
+  for (int g : gs) put_glyph_bytes(out, g);
+}
+
+void put_utf16_hex(std::string *hex, std::uint32_t u) {
+  char buf[16];
+  if (u > 0xFFFF) {
+    u -= 0x10000;
+    std::snprintf(buf, sizeof buf, "%04X%04X", 0xD800 + (u >> 10), 0xDC00 + (u & 0x3FF));
+  } else {
+    std::snprintf(buf, sizeof buf, "%04X", u);
+  }
+  hex->append(buf);
+}
+
+// The Latin ligatures of the presentation forms are drawn as their letters:
+// readers extract the letters from a source font's ligature glyph but keep
+// U+FB01 and its kind as one character when a ToUnicode CMap names it.
+std::u32string unligature(char32_t u) {
+  switch (u) {
+    case 0xFB00: return U"ff";
+    case 0xFB01: return U"fi";
+    case 0xFB02: return U"fl";
+    case 0xFB03: return U"ffi";
+    case 0xFB04: return U"ffl";
+    case 0xFB06: return U"st";
+    default: return std::u32string(1, u);
+  }
+}
+
+}  // namespace
+
+void put_glyph_bytes(std::string *out, int g) {
+  for (int b : {g >> 8 & 0xFF, g & 0xFF}) {
+    if (b == '(' || b == ')' || b == '\\') {
+      out->push_back('\\');
+      out->push_back(static_cast<char>(b));
+    } else if (b == '\r') {
+      out->append("\\r");
+    } else if (b == '\n') {
+      out->append("\\n");
+    } else {
+      out->push_back(static_cast<char>(b));
+    }
+  }
+}
+
+std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks) {
+  std::u32string chars = c.chars;
+  if (chars.size() == 1) chars = unligature(chars[0]);
+  std::vector<int> gs;
+  bool all = !chars.empty();
+  for (char32_t u : chars) {
+    int g = all ? text_glyph(u) : -1;
+    if (g < 0) all = false;
+    else gs.push_back(g);
+  }
+  for (char32_t u : chars) put_utf16_hex(&marks->actual, u);
+  if (!all) {
+    int g = text_standin_glyph();
+    gs.assign(1, g > 0 ? g : 0);
+    marks->standin = true;
+  }
+  return gs;
+}
+
+int text_glyph_width(int g) {
+  auto font = font_liberation_sans();
+  const int upm = g_ttf_ready == 1 && g_ttf_upm > 0 ? g_ttf_upm : 1000;
+  int adv = g_ttf_ready == 1 ? ttf_advance(font.data(), font.size(), static_cast<std::uint32_t>(g)) : -1;
+  return adv > 0 ? static_cast<int>((static_cast<long long>(adv) * 1000 + upm / 2) / upm) : 500;
+}
+
+void show_write(const SourceFont &f, const TextState &ts, const std::vector<ShowItem> &items, ShowMarks *marks,
+                std::string *out) {
+  // Glyphs of every code, as the plain re-encoding draws them.
+  std::vector<Piece> pieces;
+  bool known = ts.size != 0 && std::isfinite(ts.size) && !f.vertical && f.kind != TextKind::keep;
+  for (const ShowItem &it : items) {
+    if (it.is_number) {
+      Piece p;
+      p.is_number = true;
+      p.number = it.number;
+      pieces.push_back(p);
+      continue;
+    }
+    for (const TextCode &c : it.codes) {
+      Piece p;
+      p.glyphs = code_glyphs(c, marks);
+      p.space = c.nbytes == 1 && c.code == 32;
+      if (c.width < 0) known = false;
+      p.src = c.width / 1000.0 * ts.size + ts.char_spacing + (p.space ? ts.word_spacing : 0);
+      for (int g : p.glyphs) p.sub += text_glyph_width(g) / 1000.0 * ts.size + ts.char_spacing;
+      pieces.push_back(std::move(p));
+    }
+  }
+
+  if (!known) {
+    // As the source wrote it: strings in order, numbers between them.
+    bool array = items.size() != 1 || items[0].is_number;
+    std::string body;
+    std::size_t k = 0;
+    for (const ShowItem &it : items) {
+      if (it.is_number) {
+        body += (body.empty() || body.back() == '[' ? "" : " ") + num(it.number, 3);
+        k++;
+        continue;
+      }
+      body += '(';
+      for (std::size_t n = 0; n < it.codes.size(); n++, k++) put_glyphs(&body, pieces[k].glyphs);
+      body += ')';
+    }
+    *out += array ? "[" + body + "] TJ" : body + " Tj";
+    return;
+  }
+
+  // Words: maximal runs of non-space codes; ratio per word. The operators
+  // written are collected in `parts` and joined with spaces.
+  std::vector<std::string> parts;
+  const double base_tz = ts.scale;
+  double cur_tz = base_tz;
+  double pending = 0;  // source advance still to make up, in text space before Th
+  std::string arr;     // the open TJ array's body
+  bool open = false, in_string = false;
+  auto close_string = [&] {
+    if (in_string) arr += ')';
+    in_string = false;
+  };
+  auto open_string = [&] {
+    if (!in_string) arr += '(';
+    in_string = true;
+  };
+  auto put_number = [&](double n) {
+    close_string();
+    std::string s = num(n, 2);
+    if (s == "0") return;
+    if (!arr.empty() && (std::isdigit(static_cast<unsigned char>(arr.back())) || arr.back() == '.')) arr += ' ';
+    arr += s;
+  };
+  auto flush_array = [&] {
+    close_string();
+    if (open && !arr.empty()) parts.push_back("[" + arr + "] TJ");
+    arr.clear();
+    open = false;
+  };
+  // The pending displacement written as one number under the current Tz.
+  auto settle = [&] {
+    if (std::fabs(pending) < 1e-9) return;
+    double r = cur_tz / base_tz;
+    put_number(-pending * 1000.0 / (ts.size * r));
+    pending = 0;
+  };
+
+  std::size_t i = 0;
+  while (i < pieces.size()) {
+    // Numbers met here are never inside a word (the word loop below takes
+    // those), so they belong to the gap.
+    if (pieces[i].space || pieces[i].is_number) {
+      // Gap: spaces drawn under the current scaling, numbers as the source
+      // moves; the difference goes into `pending`.
+      Piece &p = pieces[i];
+      double r = cur_tz / base_tz;
+      open = true;
+      if (p.is_number) {
+        pending += -p.number / 1000.0 * ts.size;
+      } else {
+        settle();
+        open_string();
+        put_glyphs(&arr, p.glyphs);
+        pending += p.src - p.sub * r;
+      }
+      i++;
+      continue;
+    }
+    std::size_t j = i;
+    double src = 0, sub = 0;
+    while (j < pieces.size() && !pieces[j].space && !(pieces[j].is_number && pieces[j].number <= -k_gap_number)) {
+      if (!pieces[j].is_number) {
+        src += pieces[j].src;
+        sub += pieces[j].sub;
+      }
+      j++;
+    }
+    // Trailing numbers of the run belong to the gap after it.
+    while (j > i && pieces[j - 1].is_number) j--;
+    double r = sub != 0 ? src / sub : 1;
+    if (!(r >= k_ratio_min && r <= k_ratio_max)) r = 1;
+    if (std::fabs(r - 1) <= k_ratio_tolerance) r = 1;
+    double tz = base_tz * r;
+    if (std::fabs(tz - cur_tz) > 1e-9) {
+      // A new scaling: the pending displacement is settled under the old
+      // one first, then the array closes.
+      settle();
+      flush_array();
+      parts.push_back(num(tz, 3) + " Tz");
+      cur_tz = tz;
+    }
+    settle();
+    open = true;
+    for (std::size_t k = i; k < j; k++) {
+      const Piece &p = pieces[k];
+      if (p.is_number) {
+        put_number(p.number / r);
+      } else {
+        open_string();
+        put_glyphs(&arr, p.glyphs);
+      }
+    }
+    pending += src - sub * r;
+    i = j;
+  }
+  settle();
+  flush_array();
+  if (std::fabs(cur_tz - base_tz) > 1e-9) parts.push_back(num(base_tz, 3) + " Tz");
+  bool shown = false;
+  for (const std::string &s : parts) shown = shown || s.ends_with("TJ");
+  if (!shown) parts.insert(parts.begin(), "() Tj");  // nothing to draw: keep an operator in place
+  for (std::size_t k = 0; k < parts.size(); k++) *out += (k ? " " : "") + parts[k];
+}
+
+}  // namespace zyk
