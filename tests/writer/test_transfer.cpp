@@ -158,7 +158,7 @@ TEST(Transfer, DirectFontDictionariesAreReplacedToo) {
   EXPECT_EQ(form.find("Arial"), std::string::npos);
 }
 
-// The spec'd transfer stopped at 512 objects; nothing may be dropped.
+// An earlier transfer stopped at 512 objects; nothing may be dropped.
 TEST(Transfer, CopiesEveryReachedObjectWithoutACountLimit) {
   const int n = 600;
   std::string props = "<< /Properties <<";
