@@ -97,4 +97,13 @@ int run_command(const std::string &cmd, std::string *out) {
   return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
 }
 
+std::string pdftotext_words(const std::string &path) {
+  std::string text;
+  if (run_command("pdftotext -enc UTF-8 '" + path + "' - 2>/dev/null", &text) != 0) return "<pdftotext failed>";
+  std::istringstream in(text);
+  std::string w, out;
+  while (in >> w) out += w + " ";
+  return out;
+}
+
 }  // namespace zyk_test

@@ -25,5 +25,8 @@ std::vector<std::string> corpus_files();
 
 // Runs a shell command, returns its exit status and captures stdout.
 int run_command(const std::string &cmd, std::string *out);
+// The words pdftotext reads from a PDF file, joined by single spaces (so that
+// line breaks and layout do not count), or "<pdftotext failed>".
+std::string pdftotext_words(const std::string &path);
 
 }  // namespace zyk_test

@@ -20,18 +20,7 @@ std::string stream_obj(const std::string &dict_extra, const std::string &data) {
   return "<< /Length " + std::to_string(data.size()) + dict_extra + " >>\nstream\n" + data + "\nendstream";
 }
 
-std::string words(const std::string &text) {
-  std::istringstream in(text);
-  std::string w, out;
-  while (in >> w) out += w + " ";
-  return out;
-}
-
-std::string pdftotext(const std::string &path) {
-  std::string out;
-  if (zyk_test::run_command("pdftotext -enc UTF-8 '" + path + "' - 2>/dev/null", &out) != 0) return "<pdftotext failed>";
-  return words(out);
-}
+std::string pdftotext(const std::string &path) { return zyk_test::pdftotext_words(path); }
 
 bool have_pdftotext() {
   std::string out;

@@ -11,18 +11,7 @@
 
 namespace {
 
-std::string words(const std::string &text) {
-  std::istringstream in(text);
-  std::string w, out;
-  while (in >> w) out += w + " ";
-  return out;
-}
-
-std::string pdftotext(const std::string &path) {
-  std::string out;
-  if (zyk_test::run_command("pdftotext -enc UTF-8 '" + path + "' - 2>/dev/null", &out) != 0) return "<pdftotext failed>";
-  return words(out);
-}
+std::string pdftotext(const std::string &path) { return zyk_test::pdftotext_words(path); }
 
 std::string quote(const std::string &s) {
   std::string q = "'";
