@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 need=()
 for pkg in cmake g++ make pkg-config libgtest-dev libbenchmark-dev zlib1g-dev poppler-utils qpdf python3 python3-pytest python3-pip python3-venv liblcms2-dev libfreetype-dev \
-           python3-pikepdf libpdfbox2-java libfontbox2-java libcommons-logging-java libactivation-java libjaxb-api-java; do
+           python3-pikepdf python3-dask python3-distributed libpdfbox2-java libfontbox2-java libcommons-logging-java libactivation-java libjaxb-api-java; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
