@@ -15,6 +15,7 @@
 
 #include "base/base.h"
 #include "filter/filter.h"
+#include "pdf/content.h"
 
 namespace zyk {
 

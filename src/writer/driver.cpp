@@ -180,6 +180,7 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     PageWork &w = work[static_cast<std::size_t>(i)];
     page_resources(*d, pi, &w);
     x.as_form.insert(w.annot_forms.begin(), w.annot_forms.end());
+    x.page = i + 1;
     if (w.has_res &&
         !transfer_collect(&x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size())))
       return out_of_memory();
@@ -195,7 +196,7 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     if (!write_page(*d, i, work[static_cast<std::size_t>(i)], x, &out)) return 0;
   // Every content stream is rewritten before the font objects list the
   // glyphs that rewriting marks.
-  transfer_prepare(&x);
+  if (!transfer_prepare(&x)) return 0;
   if (!write_font_objects(nb, part, &out)) return 0;
   write_colour_and_metadata(nb, part, &out);
   transfer_write(x, &out);

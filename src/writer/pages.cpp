@@ -54,6 +54,13 @@ bool fail_content(int page_no) {
   return false;
 }
 
+// A content stream that exists but cannot be decoded: the object and why.
+bool fail_decode(int page_no, int num, const StreamResult &r) {
+  set_error("page %ld: cannot read content stream %ld (%s)", static_cast<long>(page_no), static_cast<long>(num),
+            stream_failure_text(r).c_str());
+  return false;
+}
+
 // The signed integer value of the object's own top-level key, or false.
 bool own_int(const Doc &d, const ObjEntry &e, const char *key, int *v) {
   const byte *t;
@@ -88,7 +95,8 @@ bool content_of_ref(const Doc &d, int num, int page_no, bool allow_array, std::s
   const ObjEntry &e = d.objs.elems[k];
   if (e.is_stream) {
     std::string data;
-    if (!stream_decode(d, e, DecodeLimits{}, &data).ok()) return fail_content(page_no);
+    StreamResult r = stream_decode(d, e, DecodeLimits{}, &data);
+    if (!r.ok()) return fail_decode(page_no, e.num, r);
     if (!content->empty()) content->push_back('\n');
     content->append(data);
     return true;
@@ -494,12 +502,15 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
 
   std::string source;
   if (!read_content(d, e, page_no, &source)) return false;
-  std::string rewritten;
-  rewrite_content(reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()),
-                  w.has_res ? reinterpret_cast<const byte *>(w.res.data()) : nullptr, static_cast<int>(w.res.size()), x,
-                  &rewritten);
   std::string content;
-  cmyk_to_rgb(rewritten, &content);
+  ContentWalk walk = rewrite_content(reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()),
+                                     w.has_res ? reinterpret_cast<const byte *>(w.res.data()) : nullptr,
+                                     static_cast<int>(w.res.size()), x, &content);
+  if (!walk.complete) {
+    set_error("page %ld: cannot parse content (it ends inside a token at byte %ld)", static_cast<long>(page_no),
+              static_cast<long>(walk.problem));
+    return false;
+  }
   if (!w.annot_paint.empty()) {
     // The page's own content in its own graphics state, so that whatever
     // it leaves set does not move or recolour the annotations painted after.

@@ -141,14 +141,8 @@ void source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t
 
 // ---- advances kept (text_advance.cpp) ----------------------------------------------
 
-// The text state that decides how far shown text advances. Part of the
-// graphics state: saved and restored by q/Q, kept across BT/ET.
-struct TextState {
-  double char_spacing = 0;  // Tc
-  double word_spacing = 0;  // Tw
-  double scale = 100;       // Tz, percent
-  double size = 0;          // the size operand of Tf
-};
+// The text state (TextState, pdf/content.h) decides how far shown text
+// advances: the walker keeps it across q/Q and BT/ET.
 
 // One operand of a show operation: a string's codes, or a TJ number.
 struct ShowItem {
@@ -208,5 +202,8 @@ void resource_fonts(const Doc &d, const unsigned char *res, int res_len, Resourc
 // the content.
 void text_rewrite(const ResourceFonts &fonts, const unsigned char *content, int len, const ObjMap *map,
                   std::string *out);
+// The same rewriting as a handler, to chain with others over one walk. The
+// fonts and the map must outlive it.
+std::unique_ptr<ContentHandler> text_recode_handler(const ResourceFonts &fonts, const ObjMap *map);
 
 }  // namespace zyk

@@ -94,23 +94,39 @@ struct FreeDeleter {
   void operator()(unsigned char *p) const { std::free(p); }
 };
 
-// The content of a copied content stream (form XObject, tiling pattern)
-// after rewriting, when that changes it: compressed when the encoder
-// succeeds (*flate), plain otherwise. Text shown with fonts of the stream's
-// own resources is re-encoded like page content; without resources of its
-// own every font it selects is unlisted and read as WinAnsi.
-bool recode_content(const Transfer &x, const ObjEntry &e, const std::vector<DictEntry> &es, std::string *data,
-                    bool *flate) {
+// How rewriting one copied content stream ended.
+enum class Recode { unchanged, rewritten, failed };
+
+// The content of a copied content stream (form XObject, tiling pattern,
+// annotation appearance) after rewriting, when that changes it: compressed
+// when the encoder succeeds (*flate), plain otherwise. Text shown with fonts
+// of the stream's own resources is re-encoded like page content; without
+// resources of its own every font it selects is unlisted and read as
+// WinAnsi. `failed` sets the error text, naming the page and object.
+Recode recode_content(const Transfer &x, std::size_t k, const ObjEntry &e, const std::vector<DictEntry> &es,
+                      std::string *data, bool *flate) {
   const Doc &d = *x.doc;
+  const char *kind = entry_value_is(d.pdf, es, "PatternType", "1")     ? "tiling pattern"
+                     : entry_value_is(d.pdf, es, "Subtype", "/Form") ? "form XObject"
+                                                                     : "annotation appearance";
+  const long page = k < x.page_of.size() ? x.page_of[k] : 0;
   std::string decoded;
-  if (!stream_decode(d, e, DecodeLimits{}, &decoded).ok()) return false;
+  StreamResult sr = stream_decode(d, e, DecodeLimits{}, &decoded);
+  if (!sr.ok()) {
+    set_error("page %ld: %s %ld: cannot read content stream (%s)", page, kind, static_cast<long>(e.num),
+              stream_failure_text(sr).c_str());
+    return Recode::failed;
+  }
   const DictEntry *res = dict_find(d.pdf, es, "Resources");
-  std::string text;
-  rewrite_content(reinterpret_cast<const byte *>(decoded.data()), static_cast<int>(decoded.size()),
-                  res ? d.pdf + res->val : nullptr, res ? res->val_end - res->val : 0, x, &text);
   std::string rgb;
-  cmyk_to_rgb(text, &rgb);
-  if (rgb == decoded) return false;
+  ContentWalk w = rewrite_content(reinterpret_cast<const byte *>(decoded.data()), static_cast<int>(decoded.size()),
+                                  res ? d.pdf + res->val : nullptr, res ? res->val_end - res->val : 0, x, &rgb);
+  if (!w.complete) {
+    set_error("page %ld: %s %ld: cannot parse content (it ends inside a token at byte %ld)", page, kind,
+              static_cast<long>(e.num), static_cast<long>(w.problem));
+    return Recode::failed;
+  }
+  if (rgb == decoded) return Recode::unchanged;
   unsigned char *packed = nullptr;
   std::uint64_t packed_len = 0;
   *flate = sx_deflate(reinterpret_cast<const unsigned char *>(rgb.data()), rgb.size(), &packed, &packed_len) == 0;
@@ -120,7 +136,7 @@ bool recode_content(const Transfer &x, const ObjEntry &e, const std::vector<Dict
   } else {
     *data = std::move(rgb);
   }
-  return true;
+  return Recode::rewritten;
 }
 
 // Collects the spans of direct font dictionaries nested in the value [s, e).
@@ -206,6 +222,7 @@ void reach(Transfer *x, int num) {
       case 1:
         target = x->nb.first_copied() + static_cast<int>(x->order.size());
         x->order.push_back(num);
+        x->page_of.push_back(x->page);
         break;
       case 2:
         target = x->nb.type0();
@@ -288,7 +305,7 @@ void remap_refs(const Transfer &x, const byte *t, int len, std::string *out) {
   out->append(reinterpret_cast<const char *>(t) + from, static_cast<std::size_t>(len - from));
 }
 
-void transfer_prepare(Transfer *x) {
+bool transfer_prepare(Transfer *x) {
   const Doc &d = *x->doc;
   x->recoded.assign(x->order.size(), Transfer::Recoded{});
   for (std::size_t k = 0; k < x->order.size(); k++) {
@@ -297,8 +314,12 @@ void transfer_prepare(Transfer *x) {
     std::vector<DictEntry> es;
     stream_entries(d, e, &es);
     Transfer::Recoded &r = x->recoded[k];
-    r.done = (holds_content(d, es) || x->as_form.count(x->order[k])) && recode_content(*x, e, es, &r.data, &r.flate);
+    if (!holds_content(d, es) && !x->as_form.count(x->order[k])) continue;
+    Recode rc = recode_content(*x, k, e, es, &r.data, &r.flate);
+    if (rc == Recode::failed) return false;
+    r.done = rc == Recode::rewritten;
   }
+  return true;
 }
 
 void transfer_write(const Transfer &x, Out *out) {

@@ -38,9 +38,6 @@ inline constexpr int k_max_pages = 100000;
 inline constexpr int k_inherit_depth = 32;
 // Cross-reference offsets have ten digits.
 inline constexpr std::uint64_t k_max_output = 9999999999ULL;
-// Saved graphics states tracked by the device-colour rewriting (q nesting
-// deeper than this is not tracked; PDF/A allows 28).
-inline constexpr int k_gstate_depth = 256;
 // Temporary output names tried before the run gives up.
 inline constexpr int k_temp_attempts = 32;
 // A source object number the loader never keeps (it drops numbers above
@@ -149,6 +146,10 @@ struct Transfer {
   ObjMap map{};
   // Copied source numbers in the order reached; entry k becomes B + 11 + k.
   std::vector<int> order;
+  // The page (from 1) whose resources first reached each entry of `order`,
+  // for messages; `page` is the page being collected.
+  std::vector<int> page_of;
+  int page = 0;
   // Analysis of every font dictionary reached, in the order reached.
   std::vector<FontInfo> font_infos;
   std::size_t followed = 0;  // entries of `order` whose references are queued
@@ -180,21 +181,27 @@ void remap_refs(const Transfer &x, const byte *t, int len, std::string *out);
 // a dictionary or array, not the text's own outermost dictionary) replaced by
 // a reference to the substitute font, Type3 fonts excepted.
 std::string replace_inline_fonts(const Doc &d, const byte *t, int len);
-// Rewrites the content of every copied form XObject and tiling pattern.
-// Runs before the font objects are written.
-void transfer_prepare(Transfer *x);
+// Rewrites the content of every copied form XObject, tiling pattern and
+// annotation appearance. Runs before the font objects are written. False,
+// with the error text naming the page and the object, when such content
+// cannot be decoded or parsed: copying it as stored would leave text in a
+// replaced font and colour in a forbidden space.
+[[nodiscard]] bool transfer_prepare(Transfer *x);
 // Appends the copied objects B + 11 ... in order.
 void transfer_write(const Transfer &x, Out *out);
 
 // ---- content (content.cpp) -----------------------------------------------------------
 
 // The rewriting of content (a page's, or a copied form's or tiling
-// pattern's) for the substitute font, with the fonts of the resource
-// dictionary text given (source numbering; may be null).
-void rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x, std::string *out);
-// Turns painting in DeviceCMYK into the equivalent DeviceRGB operators:
-// k/K become rg/RG, "/DeviceCMYK cs|CS" becomes "/DeviceRGB", and the four
-// operands of sc/scn/SC/SCN in that space become three.
+// pattern's) in one walk: the text re-encoding for the substitute font, with
+// the fonts of the resource dictionary text given (source numbering; may be
+// null), then device CMYK to RGB. The result tells whether the content
+// parsed completely.
+ContentWalk rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x,
+                            std::string *out);
+// The device-colour rewriting alone: k/K become rg/RG, "/DeviceCMYK cs|CS"
+// becomes "/DeviceRGB", and the four operands of sc/scn/SC/SCN in that space
+// become three.
 void cmyk_to_rgb(const std::string &in, std::string *out);
 
 // ---- pages (pages.cpp) ---------------------------------------------------------------

@@ -25,6 +25,16 @@ struct Pen {
 };
 
 // The source: codes with their widths, under the caller's text state.
+// A text state from the four values that decide advances: Tc, Tw, Tz, size.
+zyk::TextState spacing(double tc, double tw, double tz, double size) {
+  zyk::TextState ts;
+  ts.char_spacing = tc;
+  ts.word_spacing = tw;
+  ts.scale = tz;
+  ts.size = size;
+  return ts;
+}
+
 Pen source_pen(const std::vector<zyk::ShowItem> &items, const zyk::TextState &ts) {
   Pen p;
   double x = 0, th = ts.scale / 100;
@@ -151,18 +161,18 @@ TEST_F(Advances, EveryWordStartsWhereTheSourcePutIt) {
     std::vector<zyk::ShowItem> items;
     zyk::TextState ts;
   } cases[] = {
-      {"plain", {codes_of("Justified text in a narrow column", narrow_)}, {0, 0, 100, 12}},
-      {"fixed pitch", {codes_of("int main(void) { return 0; }", fixed_)}, {0, 0, 100, 10}},
-      {"Tc Tw Tz", {codes_of("spread  out words ", narrow_)}, {0.4, 3.5, 85, 9}},
+      {"plain", {codes_of("Justified text in a narrow column", narrow_)}, spacing(0, 0, 100, 12)},
+      {"fixed pitch", {codes_of("int main(void) { return 0; }", fixed_)}, spacing(0, 0, 100, 10)},
+      {"Tc Tw Tz", {codes_of("spread  out words ", narrow_)}, spacing(0.4, 3.5, 85, 9)},
       {"kerning inside and between words",
        {codes_of("Wa", narrow_), number(80), codes_of("ter ", narrow_), number(-300), codes_of("flows", narrow_)},
-       {0, 0, 100, 11}},
+       spacing(0, 0, 100, 11)},
       {"a wide TJ gap separates words",
        {codes_of("Ker", narrow_), number(40), codes_of("ned", narrow_), number(-600), codes_of("and", narrow_),
         number(250), codes_of("gapped", narrow_)},
-       {0, 0, 100, 12}},
-      {"leading numbers and spaces", {number(-500), codes_of("  x y", narrow_), number(120)}, {0.2, 1, 100, 8}},
-      {"negative size", {codes_of("upside down", narrow_)}, {0, 0, 100, -12}},
+       spacing(0, 0, 100, 12)},
+      {"leading numbers and spaces", {number(-500), codes_of("  x y", narrow_), number(120)}, spacing(0.2, 1, 100, 8)},
+      {"negative size", {codes_of("upside down", narrow_)}, spacing(0, 0, 100, -12)},
   };
   for (const Case &c : cases) {
     std::string out = write(c.items, c.ts);
@@ -182,7 +192,7 @@ TEST_F(Advances, EveryWordStartsWhereTheSourcePutIt) {
 // No scaling operator when the substitute's advances are the source's (or
 // within 0.5%); the words still land in place.
 TEST_F(Advances, NoScalingWhenAdvancesAlreadyAgree) {
-  zyk::TextState ts{0, 0, 100, 12};
+  zyk::TextState ts = spacing(0, 0, 100, 12);
   std::string out = write({codes_of("same widths here", same_)}, ts);
   EXPECT_EQ(out.find("Tz"), std::string::npos) << out;
   float close[256];
@@ -198,13 +208,13 @@ TEST_F(Advances, NoScalingWhenAdvancesAlreadyAgree) {
 TEST_F(Advances, UnknownAdvancesKeepTheSourceShape) {
   float unknown[256];
   for (float &w : unknown) w = -1;
-  zyk::TextState ts{0, 0, 100, 12};
+  zyk::TextState ts = spacing(0, 0, 100, 12);
   std::string out = write({codes_of("ab", unknown)}, ts);
   std::string expect = "(";
   zyk::put_glyph_bytes(&expect, zyk::text_glyph('a'));
   zyk::put_glyph_bytes(&expect, zyk::text_glyph('b'));
   EXPECT_EQ(out, expect + ") Tj");
-  EXPECT_EQ(write({codes_of("a", narrow_), number(-250), codes_of("b", narrow_)}, {0, 0, 100, 0}).find("Tz"),
+  EXPECT_EQ(write({codes_of("a", narrow_), number(-250), codes_of("b", narrow_)}, spacing(0, 0, 100, 0)).find("Tz"),
             std::string::npos);
   font_.vertical = true;
   EXPECT_EQ(write({codes_of("ab", narrow_)}, ts), expect + ") Tj");

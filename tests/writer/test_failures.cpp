@@ -33,6 +33,11 @@ std::string two_pages(const std::string &second_content_body) {
                              wt::stream("", "0 0 10 10 re f"), second_content_body});
 }
 
+std::string with_object(std::vector<std::string> bodies, const std::string &extra) {
+  bodies.push_back(extra);
+  return zyk_test::make_pdf(bodies);
+}
+
 struct FailCase {
   const char *what;
   std::string input;    // PDF text; empty: the input file does not exist
@@ -58,9 +63,28 @@ const std::vector<FailCase> &fail_cases() {
                            "<< /Type /Page /Parent 2 0 R /Contents (0 0 m) >>"}),
        "page 1: cannot read content stream", false},
       {"second page in an image codec", two_pages(wt::stream("/Filter /DCTDecode", "\xff\xd8\xff")),
-       "page 2: cannot read content stream", false},
+       "page 2: cannot read content stream 6 (DCTDecode: not decodable here)", false},
       {"second page not inflatable", two_pages(wt::stream("/Filter /FlateDecode", "not zlib data")),
-       "page 2: cannot read content stream", false},
+       "page 2: cannot read content stream 6 (FlateDecode: corrupt data)", false},
+      {"page content ends inside a string", zyk_test::make_pdf(wt::one_page("", "BT (abc Tj ET")),
+       "page 1: cannot parse content (it ends inside a token at byte 3)", false},
+      // A form, a pattern or an appearance whose content cannot be read is
+      // refused like page content: copied as stored, its text would stay in
+      // a font that is no longer there.
+      {"form XObject not inflatable",
+       with_object(wt::one_page("", "/Fm1 Do", "<< /XObject << /Fm1 5 0 R >> >>"),
+                   wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 9 9] /Filter /FlateDecode", "not zlib")),
+       "page 1: form XObject 5: cannot read content stream (FlateDecode: corrupt data)", false},
+      {"tiling pattern in an image codec",
+       with_object(wt::one_page("", "/Pattern cs /P1 scn 0 0 9 9 re f", "<< /Pattern << /P1 5 0 R >> >>"),
+                   wt::stream("/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 9 9] /XStep 9 /YStep 9 "
+                              "/Filter /JPXDecode",
+                              "xx")),
+       "page 1: tiling pattern 5: cannot read content stream (JPXDecode: not decodable here)", false},
+      {"form content ends inside an array",
+       with_object(wt::one_page("", "/Fm1 Do", "<< /XObject << /Fm1 5 0 R >> >>"),
+                   wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 9 9]", "BT [(a) 5 TJ ET")),
+       "page 1: form XObject 5: cannot parse content (it ends inside a token at byte 3)", false},
       // A box without area, and no other box to fall back on.
       {"empty page box",
        zyk_test::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
