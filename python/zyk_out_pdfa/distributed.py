@@ -516,8 +516,8 @@ class _Progress:
     """The batch program's progress: a bar on a terminal, a line for each
     problem (or each file with `verbose`) otherwise."""
 
-    def __init__(self, total: int, quiet: bool, verbose: bool):
-        self.total, self.quiet, self.verbose = total, quiet, verbose
+    def __init__(self, total: int, quiet: bool, verbose: bool, silent: bool = False):
+        self.total, self.quiet, self.verbose, self.silent = total, quiet, verbose, silent
         self.tty = sys.stderr.isatty()
         self.start = time.monotonic()
         self.drawn = False
@@ -530,6 +530,8 @@ class _Progress:
             sys.stderr.write("\r\033[K")
 
     def say(self, msg: str) -> None:
+        if self.silent:
+            return
         self._clear()
         self.drawn = False
         sys.stderr.write("%s: %s\n" % (PROG, msg))
@@ -631,7 +633,7 @@ def _strip_slashes(p: bytes) -> bytes:
 
 def convert_many(inputs: PathArg, output_dir: PathArg, part: int = 2, client: Any = None,
                  skip_existing: bool = False, log: Optional[PathArg] = None, *, allow_nested: bool = False,
-                 replace_input: bool = False, quiet: bool = True, verbose: bool = False,
+                 replace_input: bool = False, quiet: Optional[bool] = None, verbose: bool = False,
                  n_workers: Optional[int] = None, arguments: Optional[Sequence[str]] = None) -> Dict[str, Any]:
     """Converts every PDF under the folder `inputs` into the same relative
     path under `output_dir`, one Dask task per file, and appends the batch
@@ -639,8 +641,9 @@ def convert_many(inputs: PathArg, output_dir: PathArg, part: int = 2, client: An
 
     `client` is a distributed.Client; without one a LocalCluster of
     `n_workers` single-threaded worker processes (default: one per core)
-    is started and closed again. `quiet=False` shows the batch program's
-    progress and summary on standard error.
+    is started and closed again. Nothing is printed unless `quiet` is
+    given: False shows the batch program's progress and summary on
+    standard error, True only its list of files not converted.
     The other options are those of `zyk-pdfa batch`. Returns the summary:
     the counts by status, pages, seconds, interrupted, exit_status (the
     batch program's: 0, 1 failed, 3 refused, 130 interrupted) and log.
@@ -697,7 +700,7 @@ class _Run:
             self.done += 1
             if self.progress:
                 self.progress.update(e, self.done, self.counts["failed"] + self.counts["refused"])
-        elif e.status == "failed" and not self.quiet:
+        elif e.status == "failed" and self.quiet is False:
             sys.stderr.write("%s: %s: %s\n" % (PROG, _shown(e.rel or e.input), _shown(e.error)))
 
     def run(self) -> Dict[str, Any]:
@@ -722,7 +725,7 @@ class _Run:
                 self.finish(e, counted=False)
             else:
                 queue.append(e)
-        self.progress = _Progress(len(queue), self.quiet, self.verbose)
+        self.progress = _Progress(len(queue), self.quiet is not False, self.verbose, silent=self.quiet is None)
 
         run_id = uuid.uuid4().hex[:12]
         # A bounded number of tasks in flight keeps the scheduler's memory
@@ -837,7 +840,7 @@ class _Run:
                         b'"skipped": %d, "ignored": %d, "pages": %d, "interrupted": %s, "exit_status": %d}\n' % (
                             _utc_now(), b"%.3f" % elapsed, c["ok"], c["failed"], c["refused"], c["skipped"],
                             c["ignored"], self.pages, b"true" if interrupted else b"false", status))
-        if not self.quiet:
+        if self.quiet is not None:
             self.summary(elapsed, interrupted, status)
         summary: Dict[str, Any] = dict(c)
         summary.update(pages=self.pages, seconds=elapsed, interrupted=interrupted, exit_status=status,
@@ -853,6 +856,9 @@ class _Run:
                     w("  ... and %d more (see the log)\n" % (len(self.problems) - 50))
                     break
                 w("  %s: %s\n" % (_shown(e.rel or e.input), _shown(e.error)))
+        if self.quiet:  # failures are listed all the same, as the program does
+            sys.stderr.flush()
+            return
         c = self.counts
         ns = " (%d not started)" % self.not_started if self.not_started else ""
         w("%s%d converted, %d failed, %d refused, %d skipped%s, %d ignored; %d pages in %.1f s (%.1f pages/s); "
@@ -891,7 +897,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                    help="allow OUTPUT_DIR inside INPUT_DIR (it is left out of the walk)")
     p.add_argument("--replace-input", action="store_true",
                    help="allow an output that is its input itself (a hard link)")
-    p.add_argument("-q", "--quiet", action="store_true", help="no progress and no summary")
+    p.add_argument("-q", "--quiet", action="store_true", help="no progress and no summary; failures are still listed")
     p.add_argument("-v", "--verbose", action="store_true", help="a line for every file, also on a terminal")
     a = p.parse_args(argv)
     if a.scheduler and a.workers is not None:
