@@ -739,24 +739,64 @@ class _Run:
         died: List[Tuple[_Entry, str]] = []
 
         def submit_more() -> None:
+            # One call for all the tasks a finished batch made room for:
+            # each call is a round trip to the scheduler.
             nonlocal nxt
-            while nxt < len(queue) and len(pending) < window:
-                e = queue[nxt]
-                tag = "%s-%d" % (run_id, nxt)
-                fut = client.submit(convert_one, e.input, e.rel, e.output, self.out_dir, self.part,
-                                    self.skip_existing, self.replace_input, tag,
-                                    key="zyk-pdfa-%s" % tag, pure=False)
+            end = min(len(queue), nxt + window - len(pending))
+            if end <= nxt:
+                return
+            tags = ["%s-%d" % (run_id, k) for k in range(nxt, end)]
+            entries = queue[nxt:end]
+            futs = client.map(convert_one, [e.input for e in entries], [e.rel for e in entries],
+                              [e.output for e in entries], [self.out_dir] * len(entries),
+                              [self.part] * len(entries), [self.skip_existing] * len(entries),
+                              [self.replace_input] * len(entries), tags,
+                              key=["zyk-pdfa-" + t for t in tags], pure=False)
+            for fut, e, tag in zip(futs, entries, tags):
                 pending[fut] = (e, tag)
+            ac.update(futs)
+            nxt = end
+
+        def take(fut, result) -> bool:
+            """Logs one completed task; False when the scheduler is lost."""
+            e, tag = pending[fut]
+            if result is None and fut.status == "finished":
+                try:
+                    result = fut.result(timeout=_RESULT_TIMEOUT)
+                except Exception:  # its worker died before the result was fetched, or the scheduler is gone
+                    result = None
+            if result is None and fut.status in ("pending", "lost", "processing", "waiting"):
+                # The result died with its worker; the scheduler computes
+                # it again (the output is the same file).
                 ac.add(fut)
-                nxt += 1
+                return True
+            if fut.status == "cancelled" or (fut.status == "finished" and result is None):
+                # Nothing here cancels a task before a second Ctrl-C: the
+                # client cancels them all when it loses the scheduler.
+                return False
+            del pending[fut]
+            if result is not None:
+                e.status, e.error, pages, seconds = result
+                if e.error == DIED_TWICE.encode():
+                    died.append((e, tag))
+                self.finish(e, pages, seconds)
+                return True
+            exc = fut.exception()
+            if isinstance(exc, KilledWorker):
+                e.error = (b"the conversion stopped: its worker died (killed, or out of memory) and the "
+                           b"scheduler gave up on it")
+            else:
+                e.error = b"the conversion stopped: " + os.fsencode("%s: %s" % (type(exc).__name__, exc))
+            e.status = "failed"
+            died.append((e, tag))
+            self.finish(e)
+            return True
 
         try:
             submit_more()
-            while pending:
+            while pending and not lost:
                 try:
-                    fut = next(ac)
-                except StopIteration:
-                    break
+                    batch = ac.next_batch(block=True)
                 except KeyboardInterrupt:
                     interrupts += 1
                     if interrupts >= 2:
@@ -764,40 +804,19 @@ class _Run:
                     self.progress.say("interrupt: starting no more conversions; waiting for the %d submitted "
                                       "(Ctrl-C again stops waiting)" % len(pending))
                     continue
-                e, tag = pending[fut]
-                result = None
-                if fut.status == "finished":
+                # The results of a batch come in one gather; should that
+                # fail, take() fetches them one at a time and finds out why.
+                finished = [f for f in batch if f.status == "finished"]
+                results: Dict[Any, Any] = {}
+                if finished:
                     try:
-                        result = fut.result(timeout=_RESULT_TIMEOUT)
-                    except Exception:  # its worker died before the result was fetched, or the scheduler is gone
-                        result = None
-                if result is None and fut.status in ("pending", "lost", "processing", "waiting"):
-                    # The result died with its worker; the scheduler
-                    # computes it again (the output is the same file).
-                    ac.add(fut)
-                    continue
-                if fut.status == "cancelled" or (fut.status == "finished" and result is None):
-                    # Nothing here cancels a task before a second Ctrl-C:
-                    # the client cancels them all when it loses the scheduler.
-                    lost = True
-                    break
-                del pending[fut]
-                if result is not None:
-                    e.status, e.error, pages, seconds = result
-                    if e.error == DIED_TWICE.encode():
-                        died.append((e, tag))
-                    self.finish(e, pages, seconds)
-                else:
-                    exc = fut.exception()
-                    if isinstance(exc, KilledWorker):
-                        e.error = (b"the conversion stopped: its worker died (killed, or out of memory) and the "
-                                   b"scheduler gave up on it")
-                    else:
-                        e.error = b"the conversion stopped: " + os.fsencode("%s: %s" % (type(exc).__name__, exc))
-                    e.status = "failed"
-                    died.append((e, tag))
-                    self.finish(e)
-                if not interrupts:
+                        results = dict(zip(finished, client.gather(finished)))
+                    except Exception:
+                        results = {}
+                for fut in batch:
+                    if fut in pending and not take(fut, results.get(fut)):
+                        lost = True
+                if not interrupts and not lost:
                     submit_more()
         except KeyboardInterrupt:
             interrupts = max(interrupts, 2)
