@@ -925,6 +925,11 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         p.error("--workers takes a number from 1 to 256")
     if a.log == "":
         p.error("--log takes a file name")
+    # Dask's own messages at level INFO (workers starting, stale folders
+    # purged) would bury the batch's lines; its warnings and errors stay.
+    # The variable reaches the worker processes of a local cluster.
+    if "DASK_LOGGING__DISTRIBUTED" not in os.environ:
+        os.environ["DASK_LOGGING__DISTRIBUTED"] = "warning"
     client = None
     try:
         if a.scheduler:
