@@ -124,6 +124,9 @@ void read_classic_trailers(Doc *d, int xref_pos, const KwIndex &trailers, const 
   std::vector<int> roots;
   for (int q : name_hits(t, len, "Root"))
     if (value_after_name(t, len, q, 4) >= 0) roots.push_back(q);
+  std::vector<int> infos;
+  for (int q : name_hits(t, len, "Info"))
+    if (value_after_name(t, len, q, 4) >= 0) infos.push_back(q);
   std::vector<int> encrypts = name_hits(t, len, "Encrypt");
   const std::size_t first_classic = ew->size();
   for (int p = trailers.next(xref_pos + 4); p >= 0; p = trailers.next(p + 1)) {
@@ -133,6 +136,8 @@ void read_classic_trailers(Doc *d, int xref_pos, const KwIndex &trailers, const 
     if (w < 0) w = len;
     auto r = std::lower_bound(roots.begin(), roots.end(), s);
     if (r != roots.end() && *r + 5 <= w) d->root_num = value_after_name(t, len, *r, 4);
+    auto in = std::lower_bound(infos.begin(), infos.end(), s);
+    if (in != infos.end() && *in + 5 <= w) d->info_num = value_after_name(t, len, *in, 4);
     auto e = std::lower_bound(encrypts.begin(), encrypts.end(), s);
     if (e != encrypts.end() && *e + 8 <= w) {
       d->encrypted = 1;
@@ -187,6 +192,14 @@ void read_trailers(Doc *d, const KwIndex &startxrefs, TrailerWindows *ew) {
         int k = skip_ws(t, r + 6, w);
         int v = parse_int_at(t, w, &k);
         if (v >= 0) d->root_num = v;
+      }
+    }
+    if (d->info_num == -1) {
+      int r = find_name(t, len, body, w, "Info");
+      if (r >= 0) {
+        int k = skip_ws(t, r + 5, w);
+        int v = parse_int_at(t, w, &k);
+        if (v >= 0) d->info_num = v;
       }
     }
     if (find_name(t, len, body, w, "Encrypt") >= 0) {
@@ -527,6 +540,7 @@ bool open_protected(const char *path, Doc *d, const TrailerWindows &ew) {
   std::memcpy(buf, image.data(), image.size());
   doc_free(d);
   d->root_num = -1;
+  d->info_num = -1;
   d->catalog_num = -1;
   d->pdf = buf;
   d->pdf_len = static_cast<int>(image.size());
@@ -597,6 +611,7 @@ int load_steps(const char *path, Doc *d, LoadMode mode) {
 int doc_load(const char *path, Doc *d, LoadMode mode) {
   *d = Doc{};
   d->root_num = -1;
+  d->info_num = -1;
   d->catalog_num = -1;
   return load_steps(path, d, mode);
 }

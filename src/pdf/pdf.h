@@ -108,6 +108,9 @@ struct Doc {
   char pdf_version[16];
   int encrypted;
   int root_num;
+  // The trailer's /Info object number (the document information
+  // dictionary), -1 when no trailer names one.
+  int info_num;
   ObjVec objs;
   Arena arena;
   PageVec pages;

@@ -198,7 +198,8 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   // glyphs that rewriting marks.
   if (!transfer_prepare(&x)) return 0;
   if (!write_font_objects(nb, part, &out)) return 0;
-  write_colour_and_metadata(nb, part, &out);
+  write_colour_objects(nb, &out);
+  write_metadata(nb, part, doc_meta(*d), &out);
   transfer_write(x, &out);
   write_xref_trailer(nb, &out);
   if (out.failed) return out_of_memory();

@@ -245,9 +245,44 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
 // B ... B + 4, and B + 7 (the CIDSet, which part 1 requires of a subset
 // font, or an empty object in part 2).
 bool write_font_objects(const Numbering &nb, int part, Out *out);
-void write_colour_and_metadata(const Numbering &nb, int part, Out *out);
+void write_colour_objects(const Numbering &nb, Out *out);
+
+// ---- document metadata (metadata.cpp) ---------------------------------------------------
+
+// A date and time as a PDF or XMP date gives it; fields the text leaves out
+// take their lowest value. zone: 0 none given, 'Z' universal time, '+' or
+// '-' with zone_h hours and zone_m minutes.
+struct Instant {
+  int y = 0, mo = 1, d = 1, h = 0, mi = 0, s = 0;
+  char zone = 0;
+  int zone_h = 0, zone_m = 0;
+};
+// Any PDF date form ("D:" optional, year to seconds, zone Z, +hh'mm',
+// -hh'mm', apostrophes optional); false for anything else.
+[[nodiscard]] bool parse_pdf_date(const std::string &text, Instant *t);
+[[nodiscard]] bool parse_xmp_date(const std::string &text, Instant *t);
+// "D:YYYYMMDDHHmmSS" with "Z", "+hh'mm'" or no zone; "YYYY-MM-DDThh:mm:ss"
+// with "Z", "+hh:mm" or no zone.
+std::string pdf_date(const Instant &t);
+std::string xmp_date(const Instant &t);
+// A PDF text string's bytes (UTF-16BE or UTF-8 with byte order mark,
+// otherwise PDFDocEncoding) as UTF-8; false when a byte or unit stands for
+// no character XML can carry.
+[[nodiscard]] bool text_string_utf8(const std::string &bytes, std::string *utf8);
+
+// The source's catalogue data, UTF-8, "" when absent.
+struct DocMeta {
+  std::string title, author, subject, keywords, creator;
+  bool has_created = false;
+  Instant created;
+};
+// From the source's information dictionary, and from its XMP packet where
+// the dictionary lacks a field.
+DocMeta doc_meta(const Doc &d);
 // The XMP packet of the given part.
-std::string xmp_packet(int part);
+std::string xmp_packet(int part, const DocMeta &m = DocMeta{});
+// The metadata stream B + 9 and the information dictionary B + 10.
+void write_metadata(const Numbering &nb, int part, const DocMeta &m, Out *out);
 
 // ---- output file (outfile.cpp) -------------------------------------------------------
 
