@@ -77,6 +77,9 @@ std::span<const unsigned char> font_liberation_sans();
 // The RGB display profile (sRGB primaries and tone curve, ICC 2.1.0) used as
 // output intent and default RGB colour space.
 std::span<const unsigned char> icc_srgb_profile();
+// The CMYK output profile (the naive CMYK-to-RGB mapping on that sRGB space,
+// ICC 2.1.0) used for device CMYK that cannot be turned into RGB in place.
+std::span<const unsigned char> icc_cmyk_profile();
 
 // ---- source font analysis ---------------------------------------------------------
 

@@ -110,6 +110,17 @@ TEST(IccProfile, GeneratorReproducesTheEmbeddedProfile) {
   EXPECT_TRUE(zyk_test::read_all(out_path) == profile_bytes()) << "data/zyk-srgb.icc is stale; rerun tools/gen_icc.py";
 }
 
+TEST(IccProfile, GeneratorReproducesTheEmbeddedCmykProfile) {
+  std::string out_path = zyk_test::temp_dir() + "/regen-cmyk.icc";
+  std::string gen = std::string(ZYK_SOURCE_DIR) + "/tools/gen_icc_cmyk.py";
+  std::string out;
+  if (zyk_test::run_command("python3 '" + gen + "' '" + out_path + "' 2>&1", &out) != 0)
+    GTEST_SKIP() << "python3 not available: " << out;
+  auto p = icc_cmyk_profile();
+  EXPECT_TRUE(zyk_test::read_all(out_path) == std::string(reinterpret_cast<const char *>(p.data()), p.size()))
+      << "data/zyk-cmyk.icc is stale; rerun tools/gen_icc_cmyk.py";
+}
+
 #ifdef ZYK_HAVE_LCMS2
 namespace {
 
@@ -185,6 +196,59 @@ TEST(IccProfile, LittleCmsReadsItAsAnSrgbDisplayProfile) {
     cmsDoTransform(ref_lab.h, c.rgb, &b, 1);
     EXPECT_LT(cmsDeltaE(&a, &b), 0.5) << c.name << ": L " << a.L << " vs " << b.L << ", a " << a.a << " vs " << b.a
                                       << ", b " << a.b << " vs " << b.b;
+  }
+}
+
+// The CMYK profile must give what the painting operators' conversion gives:
+// the naive RGB r = (1 - c)(1 - k), ... in sRGB.
+TEST(IccProfile, LittleCmsReadsTheCmykProfileAsNaiveCmykOnSrgb) {
+  auto p = icc_cmyk_profile();
+  Profile ours(cmsOpenProfileFromMem(p.data(), static_cast<cmsUInt32Number>(p.size())));
+  ASSERT_NE(ours.h, nullptr);
+  EXPECT_EQ(cmsGetEncodedICCversion(ours.h), 0x02100000u);
+  EXPECT_EQ(cmsGetDeviceClass(ours.h), cmsSigOutputClass);
+  EXPECT_EQ(cmsGetColorSpace(ours.h), cmsSigCmykData);
+  EXPECT_EQ(cmsGetPCS(ours.h), cmsSigLabData);
+  for (int intent : {INTENT_PERCEPTUAL, INTENT_RELATIVE_COLORIMETRIC, INTENT_SATURATION}) {
+    EXPECT_TRUE(cmsIsIntentSupported(ours.h, static_cast<cmsUInt32Number>(intent), LCMS_USED_AS_INPUT)) << intent;
+    EXPECT_TRUE(cmsIsIntentSupported(ours.h, static_cast<cmsUInt32Number>(intent), LCMS_USED_AS_OUTPUT)) << intent;
+  }
+  Profile srgb(cmsCreate_sRGBProfile());
+  Profile lab(cmsCreateLab4Profile(nullptr));
+  Transform to_lab(cmsCreateTransform(ours.h, TYPE_CMYK_DBL, lab.h, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0));
+  Transform ref_lab(cmsCreateTransform(srgb.h, TYPE_RGB_DBL, lab.h, TYPE_Lab_DBL, INTENT_RELATIVE_COLORIMETRIC, 0));
+  Transform back(cmsCreateTransform(lab.h, TYPE_Lab_DBL, ours.h, TYPE_CMYK_DBL, INTENT_RELATIVE_COLORIMETRIC, 0));
+  ASSERT_NE(to_lab.h, nullptr);
+  ASSERT_NE(ref_lab.h, nullptr);
+  ASSERT_NE(back.h, nullptr);
+  // LittleCMS takes CMYK as percentages in its double formats.
+  struct {
+    const char *name;
+    double cmyk[4];
+    double limit;  // delta E; the nodes of the table are exact
+  } colours[] = {{"paper", {0, 0, 0, 0}, 0.5},        {"black", {0, 0, 0, 100}, 0.5},
+                 {"cyan", {100, 0, 0, 0}, 1.0},      {"magenta", {0, 100, 0, 0}, 1.0},
+                 {"yellow", {0, 0, 100, 0}, 1.0},    {"red", {0, 100, 100, 0}, 1.0},
+                 {"grey 50%", {0, 0, 0, 50}, 1.0},   {"skin", {10, 35, 45, 5}, 2.5},
+                 {"olive", {50, 40, 90, 30}, 2.5},   {"dark blue", {90, 70, 10, 40}, 2.5}};
+  for (auto &c : colours) {
+    double rgb[3];
+    for (int i = 0; i < 3; i++) rgb[i] = (1 - c.cmyk[i] / 100) * (1 - c.cmyk[3] / 100);
+    cmsCIELab a, b;
+    cmsDoTransform(to_lab.h, c.cmyk, &a, 1);
+    cmsDoTransform(ref_lab.h, rgb, &b, 1);
+    EXPECT_LT(cmsDeltaE(&a, &b), c.limit) << c.name << ": L " << a.L << " vs " << b.L << ", a " << a.a << " vs "
+                                          << b.a << ", b " << a.b << " vs " << b.b;
+    // Back to CMYK and to Lab again. The reverse table is coarse (an output
+    // profile must have one, but nothing reads these files' CMYK through
+    // it): only the neutrals, which lie on its nodes, come back exactly.
+    if (c.cmyk[0] == 0 && c.cmyk[1] == 0 && c.cmyk[2] == 0) {
+      double cmyk[4];
+      cmsCIELab again;
+      cmsDoTransform(back.h, &a, cmyk, 1);
+      cmsDoTransform(to_lab.h, cmyk, &again, 1);
+      EXPECT_LT(cmsDeltaE(&a, &again), 1.0) << c.name;
+    }
   }
 }
 #else
