@@ -19,6 +19,19 @@
 
 namespace zyk {
 
+// The CMYK profile describes exactly the CMYK the painting operators are
+// turned into RGB with, so images, shadings and separations keep the colours
+// that the rest of the page gets; it is no output intent, and the output
+// intent stays the RGB one.
+void write_cmyk_space(const Numbering &nb, Out *out) {
+  auto icc = icc_cmyk_profile();
+  char dict[64];
+  std::snprintf(dict, sizeof dict, "<< /N 4 /Length %zu >>", icc.size());
+  out->stream_obj(nb.cmyk_icc, dict, icc.data(), icc.size());
+  out->begin_obj(nb.cmyk_space());
+  out->printf("[ /ICCBased %d 0 R ]\nendobj\n", nb.cmyk_icc);
+}
+
 void write_colour_objects(const Numbering &nb, Out *out) {
   auto icc = icc_srgb_profile();
 

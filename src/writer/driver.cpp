@@ -13,6 +13,7 @@
 // /ID holds two equal 16-byte identifiers: the MD5 of every byte before the
 // trailer. The output carries no time or randomness, so converting the same
 // input twice gives byte-identical files.
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -116,6 +117,18 @@ int out_of_memory() {
   return 0;
 }
 
+// The output would not be PDF/A of its part: nothing is written.
+int refuse(const Transfer &x) {
+  set_error("%s", x.refusal.c_str());
+  return 0;
+}
+
+int node_count(const Numbering &nb) { return nb.per_node ? (nb.npages + nb.per_node - 1) / nb.per_node : 0; }
+
+// The page tree. Up to k_max_array pages the root lists them all; beyond,
+// no array may hold them, so the root lists intermediate nodes of equal
+// size (at most k_max_array pages each; 100000 pages need 13), which are
+// written at the end of the file (write_page_nodes).
 void write_header_catalog_tree(const Numbering &nb, Out *out) {
   out->str("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
   out->begin_obj(1);
@@ -123,8 +136,22 @@ void write_header_catalog_tree(const Numbering &nb, Out *out) {
               nb.output_intent());
   out->begin_obj(2);
   out->printf("<< /Type /Pages /Count %d /Kids [", nb.npages);
-  for (int i = 0; i < nb.npages; i++) out->printf(i ? " %d 0 R" : "%d 0 R", nb.page_obj(i));
+  if (nb.per_node) {
+    for (int j = 0; j < node_count(nb); j++) out->printf(j ? " %d 0 R" : "%d 0 R", nb.first_node + j);
+  } else {
+    for (int i = 0; i < nb.npages; i++) out->printf(i ? " %d 0 R" : "%d 0 R", nb.page_obj(i));
+  }
   out->str("]>>\nendobj\n");
+}
+
+void write_page_nodes(const Numbering &nb, Out *out) {
+  for (int j = 0; j < node_count(nb); j++) {
+    const int first = j * nb.per_node, last = std::min(nb.npages, first + nb.per_node);
+    out->begin_obj(nb.first_node + j);
+    out->printf("<< /Type /Pages /Parent 2 0 R /Count %d /Kids [", last - first);
+    for (int i = first; i < last; i++) out->printf(i > first ? " %d 0 R" : "%d 0 R", nb.page_obj(i));
+    out->str("]>>\nendobj\n");
+  }
 }
 
 void write_xref_trailer(const Numbering &nb, Out *out) {
@@ -165,11 +192,12 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     set_error("too many pages (%ld)", static_cast<long>(n));
     return 0;
   }
-  const Numbering nb{n, 3 * n + 3};
+  Numbering nb{n, 3 * n + 3};
 
   // First pass: resources and everything they reach.
   Transfer x;
   transfer_init(&x, d, nb);
+  x.part = part;
   std::vector<PageWork> work(static_cast<std::size_t>(n));
   for (int i = 0; i < n; i++) {
     const PageInfo &pi = d->pages.elems[i];
@@ -184,11 +212,25 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     if (w.has_res &&
         !transfer_collect(&x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size())))
       return out_of_memory();
+    if (!x.refusal.empty()) return refuse(x);
+    if (w.has_res) w.res = conform_text(x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size()));
   }
   if (x.map.failed) return out_of_memory();
 
   // Second pass: the output, in increasing object number.
-  const std::size_t highest = static_cast<std::size_t>(nb.first_copied()) - 1 + x.order.size();
+  std::size_t highest = static_cast<std::size_t>(nb.first_copied()) - 1 + x.order.size();
+  if (x.cmyk_used) {
+    x.nb.cmyk_icc = nb.cmyk_icc = static_cast<int>(highest) + 1;
+    highest += 2;
+    int k = objmap_find(&x.map, k_cmyk_space_key);
+    if (k >= 0) x.map.vals[k] = nb.cmyk_space();
+  }
+  if (n > k_max_array) {
+    const int nodes = (n + k_max_array - 1) / k_max_array;
+    x.nb.per_node = nb.per_node = (n + nodes - 1) / nodes;
+    x.nb.first_node = nb.first_node = static_cast<int>(highest) + 1;
+    highest += static_cast<std::size_t>(nodes);
+  }
   Out out;
   out.offsets.assign(highest + 1, Out::k_unwritten);
   write_header_catalog_tree(nb, &out);
@@ -197,10 +239,13 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   // Every content stream is rewritten before the font objects list the
   // glyphs that rewriting marks.
   if (!transfer_prepare(&x)) return 0;
+  if (!x.refusal.empty()) return refuse(x);
   if (!write_font_objects(nb, part, &out)) return 0;
   write_colour_objects(nb, &out);
   write_metadata(nb, part, doc_meta(*d), &out);
   transfer_write(x, &out);
+  if (nb.cmyk_icc) write_cmyk_space(nb, &out);
+  write_page_nodes(nb, &out);
   write_xref_trailer(nb, &out);
   if (out.failed) return out_of_memory();
 

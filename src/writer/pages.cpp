@@ -499,6 +499,15 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
     return false;
   }
   if (r == 90 || r == 270) std::swap(width, height);
+  // The box is written as reals (page size, form box, matrix, translation),
+  // and PDF/A-1 readers need not handle reals beyond 32767; a page that
+  // large (over eleven metres) is a damaged box, not a page to guess at.
+  for (double v : {x0, y0, x1, y1, width, height}) {
+    if (std::fabs(v) > 32767.0) {
+      set_error("page %ld: page box beyond the limits of PDF/A", static_cast<long>(page_no));
+      return false;
+    }
+  }
 
   std::string source;
   if (!read_content(d, e, page_no, &source)) return false;
@@ -552,9 +561,9 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
 
   out->begin_obj(x.nb.page_obj(i));
   out->printf(
-      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 %s %s] /Contents %d 0 R\n"
+      "<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %s %s] /Contents %d 0 R\n"
       "   /Resources << /ColorSpace << /DefaultRGB %d 0 R >> /XObject << /P%d %d 0 R >> >> >>\nendobj\n",
-      format_num(width).c_str(), format_num(height).c_str(), x.nb.content_obj(i), x.nb.icc_space(), i,
+      x.nb.parent_of(i), format_num(width).c_str(), format_num(height).c_str(), x.nb.content_obj(i), x.nb.icc_space(), i,
       x.nb.form_obj(i));
 
   std::string entries = " /Type /XObject /Subtype /Form /BBox [" + format_num(x0) + ' ' + format_num(y0) + ' ' +

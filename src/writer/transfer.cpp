@@ -29,6 +29,13 @@
 // and /OPI are dropped (their references are then not followed). Form
 // XObjects and tiling patterns hold content: when the content rewriting
 // changes theirs, it is written decoded, rewritten and compressed anew.
+//
+// What PDF/A forbids in a copied object is treated or refused by the
+// conformance walk (conform.cpp), which sees every object's text when it is
+// reached (a refusal names the page that first reached it) and again when
+// it is written; LZW data, allowed in neither part, is decoded and written
+// compressed with Flate, and a form whose content cannot be decoded refuses
+// the conversion instead of being copied still encoded.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -97,6 +104,8 @@ struct FreeDeleter {
 // How rewriting one copied content stream ended.
 enum class Recode { unchanged, rewritten, failed };
 
+bool compress(std::string plain, std::string *data, bool *flate);
+
 // The content of a copied content stream (form XObject, tiling pattern,
 // annotation appearance) after rewriting, when that changes it: compressed
 // when the encoder succeeds (*flate), plain otherwise. Text shown with fonts
@@ -126,17 +135,25 @@ Recode recode_content(const Transfer &x, std::size_t k, const ObjEntry &e, const
               static_cast<long>(e.num), static_cast<long>(w.problem));
     return Recode::failed;
   }
-  if (rgb == decoded) return Recode::unchanged;
+  // LZW data is stored decoded and compressed anew even when nothing in it
+  // changes: neither part allows LZW.
+  if (rgb == decoded && !stream_needs_reencoding(d, e)) return Recode::unchanged;
+  return compress(std::move(rgb), data, flate) ? Recode::rewritten : Recode::unchanged;
+}
+
+// Data compressed with Flate when the encoder succeeds (*flate), plain
+// otherwise.
+bool compress(std::string plain, std::string *data, bool *flate) {
   unsigned char *packed = nullptr;
   std::uint64_t packed_len = 0;
-  *flate = sx_deflate(reinterpret_cast<const unsigned char *>(rgb.data()), rgb.size(), &packed, &packed_len) == 0;
+  *flate = sx_deflate(reinterpret_cast<const unsigned char *>(plain.data()), plain.size(), &packed, &packed_len) == 0;
   if (*flate) {
     std::unique_ptr<unsigned char, FreeDeleter> owner(packed);
     data->assign(reinterpret_cast<const char *>(packed), static_cast<std::size_t>(packed_len));
   } else {
-    *data = std::move(rgb);
+    *data = std::move(plain);
   }
-  return Recode::rewritten;
+  return true;
 }
 
 // Collects the spans of direct font dictionaries nested in the value [s, e).
@@ -200,17 +217,25 @@ int classify(Transfer *x, const ObjEntry &e) {
 
 // The source-level text written for a copied object: a stream's cleaned
 // dictionary or another object's value, direct fonts replaced.
-std::string copied_text(const Doc &d, const ObjEntry &e) {
+std::string copied_text(const Transfer &x, const ObjEntry &e) {
+  const Doc &d = *x.doc;
   if (e.is_stream) {
     std::vector<DictEntry> es;
     stream_entries(d, e, &es);
     std::string dict = stream_dict(d, es, static_cast<std::uint64_t>(e.data_end - e.data_off), false, false, false);
+    dict = conform_text(x, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
     return replace_inline_fonts(d, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
   }
   const byte *t;
   int n;
   if (!object_text(d, e, &t, &n)) return "null";
-  return replace_inline_fonts(d, t, n);
+  std::string fixed = conform_text(x, t, n);
+  return replace_inline_fonts(d, reinterpret_cast<const byte *>(fixed.data()), static_cast<int>(fixed.size()));
+}
+
+void refuse(Transfer *x, int page, const std::string &why) {
+  if (!x->refusal.empty()) return;
+  x->refusal = "page " + std::to_string(page) + ": " + why;
 }
 
 void reach(Transfer *x, int num) {
@@ -269,15 +294,23 @@ void transfer_init(Transfer *x, const Doc *d, const Numbering &nb) {
   x->nb = nb;
   objmap_push(&x->map, k_default_rgb_key, nb.icc_space());
   objmap_push(&x->map, k_substitute_font_key, nb.type0());
+  objmap_push(&x->map, k_cmyk_space_key, 0);  // numbered once known to be used
 }
 
 bool transfer_collect(Transfer *x, const byte *text, int len) {
+  std::string why;
+  if (!conform_check(x, text, len, &why)) refuse(x, x->page, why);
   reach_all(x, text, len);
   const Doc &d = *x->doc;
   while (x->followed < x->order.size() && !x->map.failed) {
-    int num = x->order[x->followed++];
+    const std::size_t k = x->followed++;
+    int num = x->order[k];
     const ObjEntry &e = d.objs.elems[obj_find(&d.objs, num)];
-    std::string text = copied_text(d, e);
+    const byte *raw;
+    int raw_len;
+    if (object_text(d, e, &raw, &raw_len) && !conform_check(x, raw, raw_len, &why)) refuse(x, x->page_of[k], why);
+    if (!conform_stream(x, e, &why)) refuse(x, x->page_of[k], why);
+    std::string text = copied_text(*x, e);
     reach_all(x, reinterpret_cast<const byte *>(text.data()), static_cast<int>(text.size()));
   }
   return !x->map.failed;
@@ -314,10 +347,20 @@ bool transfer_prepare(Transfer *x) {
     std::vector<DictEntry> es;
     stream_entries(d, e, &es);
     Transfer::Recoded &r = x->recoded[k];
-    if (!holds_content(d, es) && !x->as_form.count(x->order[k])) continue;
-    Recode rc = recode_content(*x, k, e, es, &r.data, &r.flate);
-    if (rc == Recode::failed) return false;
-    r.done = rc == Recode::rewritten;
+    const int page = k < x->page_of.size() ? x->page_of[k] : 0;
+    if (holds_content(d, es) || x->as_form.count(x->order[k])) {
+      Recode rc = recode_content(*x, k, e, es, &r.data, &r.flate);
+      if (rc == Recode::failed) return false;
+      r.done = rc == Recode::rewritten;
+    } else if (stream_needs_reencoding(d, e)) {
+      // LZW is allowed in neither part: the data is stored decoded and
+      // compressed anew, which changes nothing it holds.
+      std::string plain;
+      if (stream_decode(d, e, DecodeLimits{}, &plain).ok())
+        r.done = compress(std::move(plain), &r.data, &r.flate);
+      else
+        refuse(x, page, "cannot decode the LZW data of object " + std::to_string(x->order[k]));
+    }
   }
   return true;
 }
@@ -335,12 +378,13 @@ void transfer_write(const Transfer &x, Out *out) {
       const void *data = r ? static_cast<const void *>(r->data.data()) : d.pdf + e.data_off;
       const std::uint64_t n = r ? r->data.size() : static_cast<std::uint64_t>(e.data_end - e.data_off);
       std::string dict = stream_dict(d, es, n, r != nullptr, r && r->flate, x.as_form.count(x.order[k]) > 0);
+      dict = conform_text(x, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
       std::string source =
           replace_inline_fonts(d, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
       remap_refs(x, reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()), &text);
       out->stream_obj(t_num, text, data, n);
     } else {
-      std::string source = copied_text(d, e);
+      std::string source = copied_text(x, e);
       remap_refs(x, reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()), &text);
       out->begin_obj(t_num);
       out->str(text);

@@ -14,10 +14,15 @@
 // Output object numbers with n pages and B = 3n + 3: 1 catalog, 2 page tree,
 // 3i+3 / 3i+4 / 3i+5 page, form and content stream of page i, B..B+4 the
 // substitute font, B+5 ICC profile, B+6 ICC colour space, B+7 the
-// substitute font's CIDSet (part 1; an empty object in part 2), B+8 output intent, B+9 metadata, B+10 information dictionary, and from
-// B+11 the source objects copied, densely, in the order they were reached.
-// Every number from 1 to the highest is written, so the cross-reference
-// table has no free entry besides entry 0.
+// substitute font's CIDSet (part 1; an empty object in part 2), B+8 output
+// intent, B+9 metadata, B+10 information dictionary, and from B+11 the
+// source objects copied, densely, in the order they were reached; after them
+// the CMYK profile and its colour space when something uses device CMYK,
+// then the intermediate page-tree nodes of a document with more pages than
+// one array may hold. Every number from 1 to the highest is written, so the
+// cross-reference table has no free entry besides entry 0. A conversion
+// whose output would not be PDF/A of its part refuses before anything is
+// written (conform.cpp).
 #pragma once
 
 #include <cstdint>
@@ -34,6 +39,8 @@ namespace zyk {
 // ---- limits, in one place ----------------------------------------------------
 
 inline constexpr int k_max_pages = 100000;
+// Entries of one array in a PDF/A file (both parts).
+inline constexpr int k_max_array = 8191;
 // /Parent links followed for inherited resources and rotation.
 inline constexpr int k_inherit_depth = 32;
 // Cross-reference offsets have ten digits.
@@ -48,6 +55,9 @@ inline constexpr int k_default_rgb_key = 99999999;
 // Likewise the substitute font B: direct font dictionaries are replaced by a
 // reference to it before renumbering.
 inline constexpr int k_substitute_font_key = 99999998;
+// And the ICC-based CMYK colour space, written (after the copied objects)
+// only when something names it.
+inline constexpr int k_cmyk_space_key = 99999997;
 
 // Nesting of dictionaries and arrays looked into for direct font
 // dictionaries.
@@ -63,6 +73,16 @@ inline constexpr const char *k_xmp_date = "2026-01-01T00:00:00Z";
 struct Numbering {
   int npages;
   int base;  // B = 3n + 3
+  // With more pages than an array may hold, the page tree gets a level of
+  // intermediate nodes, numbered after every other object: page i hangs
+  // from node first_node + i / per_node.
+  int first_node = 0;
+  int per_node = 0;
+  int parent_of(int i) const { return per_node ? first_node + i / per_node : 2; }
+  // The CMYK profile stream and its ICC-based colour space array, after the
+  // copied objects, or 0 when no copied object uses device CMYK.
+  int cmyk_icc = 0;
+  int cmyk_space() const { return cmyk_icc + 1; }
   int page_obj(int i) const { return 3 * i + 3; }
   int form_obj(int i) const { return 3 * i + 4; }
   int content_obj(int i) const { return 3 * i + 5; }
@@ -163,6 +183,13 @@ struct Transfer {
   std::vector<Recoded> recoded;  // by index in `order`
   // Streams painted as annotation appearances: written as form XObjects.
   std::set<int> as_form;
+  // Conformance (conform.cpp): the PDF/A part written, the soft masks
+  // found to mask nothing, and the first reason found to refuse the
+  // conversion ("page N: ...").
+  int part = 2;
+  std::set<int> opaque_masks;
+  std::string refusal;
+  bool cmyk_used = false;  // a copied dictionary now names k_cmyk_space_key
 
   Transfer() = default;
   Transfer(const Transfer &) = delete;
@@ -189,6 +216,27 @@ std::string replace_inline_fonts(const Doc &d, const byte *t, int len);
 [[nodiscard]] bool transfer_prepare(Transfer *x);
 // Appends the copied objects B + 11 ... in order.
 void transfer_write(const Transfer &x, Out *out);
+
+// ---- conformance of copied objects (conform.cpp) --------------------------------------
+
+// Checks an object's text (a stream's dictionary, any other object's value)
+// or a page's resource text against what the part allows; false with the
+// reason (no page number) when the conversion must refuse. Records soft
+// masks that mask nothing in x->opaque_masks.
+bool conform_check(Transfer *x, const byte *t, int len, std::string *why);
+// The same text with the treatments that change nothing visible applied:
+// identity transfer functions, opaque soft masks and (part 1) form groups
+// dropped, numbers beyond the part's limits clamped, device CMYK in colour
+// space values replaced by the ICC-based CMYK space.
+std::string conform_text(const Transfer &x, const byte *t, int len);
+// Checks a stream's filters: JPEG 2000 only in part 2 and only when its JP2
+// header allows it.
+bool conform_stream(Transfer *x, const ObjEntry &e, std::string *why);
+// True when the stream's filters include LZW, which no part allows.
+bool stream_needs_reencoding(const Doc &d, const ObjEntry &e);
+// Why a JPEG 2000 image's data cannot be kept in PDF/A-2 (ending a sentence
+// that starts with "it"), or null when it can.
+const char *jpx_problem(const unsigned char *p, std::uint64_t n);
 
 // ---- content (content.cpp) -----------------------------------------------------------
 
@@ -246,6 +294,8 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
 // font, or an empty object in part 2).
 bool write_font_objects(const Numbering &nb, int part, Out *out);
 void write_colour_objects(const Numbering &nb, Out *out);
+// The CMYK profile stream nb.cmyk_icc and its colour space array.
+void write_cmyk_space(const Numbering &nb, Out *out);
 
 // ---- document metadata (metadata.cpp) ---------------------------------------------------
 

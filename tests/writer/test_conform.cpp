@@ -1,0 +1,275 @@
+// Conformance of what is copied: one small source per cause that would make
+// an output fail PDF/A. Each converts, for each part, either to a file that
+// lacks the fault (and, when the shared checkers are present, passes
+// pdfa-lint for its part and, for part 1, the PDF/A-1 validator) or to a
+// refusal with its message.
+#include <filesystem>
+#include <regex>
+#include <sstream>
+
+#include "writer/writer.h"
+#include "writer_fixture.h"
+
+namespace {
+
+// LZW codes of 9 bits, one per byte, between a clear code and the end code:
+// valid LZW that never grows its table past 9-bit codes for short data.
+std::string lzw_plain(const std::string &data) {
+  std::string out;
+  std::uint32_t acc = 0;
+  int n = 0;
+  auto put = [&](unsigned code) {
+    acc = (acc << 9) | code;
+    n += 9;
+    while (n >= 8) {
+      out += static_cast<char>((acc >> (n - 8)) & 0xFF);
+      n -= 8;
+    }
+  };
+  put(256);
+  for (unsigned char c : data) put(c);
+  put(257);
+  if (n > 0) out += static_cast<char>((acc << (8 - n)) & 0xFF);
+  return out;
+}
+
+// A JP2 file's boxes up to an empty codestream: channels, bit depth (1..38)
+// and the colour specifications (method, approximation) given.
+std::string jp2(int channels, int depth, const std::vector<std::pair<int, int>> &colr) {
+  auto box = [](const char *type, const std::string &body) {
+    std::string b;
+    std::uint32_t len = static_cast<std::uint32_t>(body.size() + 8);
+    for (int s = 24; s >= 0; s -= 8) b += static_cast<char>((len >> s) & 0xFF);
+    return b + type + body;
+  };
+  std::string ihdr = std::string("\0\0\0\x10\0\0\0\x10", 8);
+  ihdr += static_cast<char>(channels >> 8);
+  ihdr += static_cast<char>(channels & 0xFF);
+  ihdr += static_cast<char>(depth - 1);
+  ihdr += std::string("\x07\0\0", 3);
+  std::string head = box("ihdr", ihdr);
+  for (auto [meth, approx] : colr)
+    head += box("colr", std::string(1, static_cast<char>(meth)) + '\0' + static_cast<char>(approx) +
+                            std::string("\0\0\0\x10", 4));
+  return box("jP  ", "\r\n\x87\n") + box("ftyp", std::string("jp2 \0\0\0\0jp2 ", 12)) + box("jp2h", head) +
+         box("jp2c", std::string("\xff\x4f\xff\xd9", 4));
+}
+
+std::string page_with(const std::string &resources, const std::string &content,
+                      const std::vector<std::string> &more) {
+  std::vector<std::string> b = wt::one_page("", content, resources);
+  b.insert(b.end(), more.begin(), more.end());
+  return zyk_test::make_pdf(b);
+}
+
+std::string gs_page(const std::string &gs) {
+  return page_with("<< /ExtGState << /G1 5 0 R >> >>", "/G1 gs 0 0 50 50 re f", {gs});
+}
+
+std::string image_page(const std::string &image_dict, const std::string &data, const std::vector<std::string> &more) {
+  std::vector<std::string> objs = {wt::stream(image_dict, data)};
+  objs.insert(objs.end(), more.begin(), more.end());
+  return page_with("<< /XObject << /Im1 5 0 R >> >>", "q 50 0 0 50 0 0 cm /Im1 Do Q", objs);
+}
+
+std::string form_page(const std::string &form_dict, const std::string &data, const std::vector<std::string> &more = {}) {
+  std::vector<std::string> objs = {wt::stream("/Type /XObject /Subtype /Form " + form_dict, data)};
+  objs.insert(objs.end(), more.begin(), more.end());
+  return page_with("<< /XObject << /Fm1 5 0 R >> >>", "/Fm1 Do", objs);
+}
+
+const std::string k_transparent = "page 1: transparency cannot be kept in PDF/A-1 (use part 2)";
+const std::string k_gray_image = "/Type /XObject /Subtype /Image /Width 2 /Height 2 /ColorSpace /DeviceGray "
+                                 "/BitsPerComponent 8";
+
+struct Case {
+  const char *what;
+  std::string pdf;
+  std::string refused[3];  // by part: the message, or "" when written
+  const char *absent;      // a regex the written output must not match (or null)
+  const char *present;     // one it must match (or null)
+  int absent_in = 3;       // the parts (bit 1: part 1, bit 2: part 2) where `absent` holds
+};
+
+std::vector<Case> cases() {
+  return {
+      {"identity transfer functions", gs_page("<< /Type /ExtGState /TR /Identity /TR2 /Default /LW 2 >>"), {"", "", ""},
+       "/TR", "/LW 2"},
+      {"a real transfer function",
+       gs_page("<< /Type /ExtGState /TR 6 0 R >>") ,
+       {"", "page 1: transfer function cannot be kept in PDF/A", "page 1: transfer function cannot be kept in PDF/A"},
+       nullptr, nullptr},
+      {"constant alpha", gs_page("<< /Type /ExtGState /ca 0.5 >>"), {"", k_transparent, ""}, nullptr, "/ca 0.5"},
+      {"blend mode", gs_page("<< /BM /Multiply >>"), {"", k_transparent, ""}, nullptr, "/BM /Multiply"},
+      {"normal blend mode", gs_page("<< /BM [/Normal /Compatible] /CA 1 >>"), {"", "", ""}, nullptr, nullptr},
+      {"soft mask in a graphics state",
+       gs_page("<< /Type /ExtGState /SMask << /Type /Mask /S /Luminosity /G 6 0 R >> >>"), {"", k_transparent, ""},
+       nullptr, "/Luminosity"},
+      {"soft mask that masks nothing",
+       image_page(k_gray_image + " /SMask 6 0 R", "\x10\x20\x30\x40", {wt::stream(k_gray_image, "\xff\xff\xff\xff")}),
+       {"", "", ""}, "/SMask", nullptr},
+      {"soft mask that masks",
+       image_page(k_gray_image + " /SMask 6 0 R", "\x10\x20\x30\x40", {wt::stream(k_gray_image, "\xff\x80\xff\xff")}),
+       {"", k_transparent, ""}, nullptr, "/SMask"},
+      {"opaque transparency group on a form",
+       form_page("/BBox [0 0 50 50] /Group << /S /Transparency /CS /DeviceRGB >>", "0 0 10 10 re f"), {"", "", ""},
+       nullptr, nullptr},
+      {"LZW form content",
+       form_page("/BBox [0 0 50 50] /Filter /LZWDecode", lzw_plain("0 0 10 10 re f")), {"", "", ""}, "/LZW", nullptr},
+      {"LZW image",
+       image_page(k_gray_image + " /Filter /LZWDecode", lzw_plain("\x10\x20\x30\x40"), {}), {"", "", ""}, "/LZW",
+       "/FlateDecode"},
+      {"undecodable form content",
+       form_page("/BBox [0 0 50 50] /Filter /FlateDecode", "not deflate data"),
+       {"", "page 1: cannot read the content of form 5", "page 1: cannot read the content of form 5"}, nullptr,
+       nullptr},
+      {"JPEG 2000 image",
+       image_page("/Type /XObject /Subtype /Image /Width 16 /Height 16 /Filter /JPXDecode", jp2(3, 8, {{1, 0}}), {}),
+       {"", "page 1: JPEG 2000 image cannot be kept in PDF/A-1 (use part 2)", ""}, nullptr, "/JPXDecode"},
+      {"JPEG 2000 image with two channels",
+       image_page("/Type /XObject /Subtype /Image /Width 16 /Height 16 /Filter /JPXDecode", jp2(2, 8, {{1, 0}}), {}),
+       {"", "page 1: JPEG 2000 image cannot be kept in PDF/A-1 (use part 2)",
+        "page 1: JPEG 2000 image 5 cannot be kept in PDF/A-2: it has a number of colour channels other than 1, 3 or 4"},
+       nullptr, nullptr},
+      {"JPEG 2000 image with two approximate colour specifications",
+       image_page("/Type /XObject /Subtype /Image /Width 16 /Height 16 /Filter /JPXDecode",
+                  jp2(3, 8, {{1, 0}, {2, 0}}), {}),
+       {"", "page 1: JPEG 2000 image cannot be kept in PDF/A-1 (use part 2)",
+        "page 1: JPEG 2000 image 5 cannot be kept in PDF/A-2: it has several colour specifications and not exactly "
+        "one exact one"},
+       nullptr, nullptr},
+      {"font naming a missing object",
+       page_with("<< /Font << /F1 99 0 R >> >>", "BT /F1 12 Tf 10 10 Td (A) Tj ET", {}),
+       {"", "page 1: font /F1 names object 99, which does not exist",
+        "page 1: font /F1 names object 99, which does not exist"},
+       nullptr, nullptr},
+      {"device CMYK image",
+       image_page("/Type /XObject /Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceCMYK /BitsPerComponent 8",
+                  std::string("\x00\xff\x00\x00", 4), {}),
+       {"", "", ""}, "/DeviceCMYK", "/ICCBased"},
+      {"device CMYK as a separation's alternate and in a shading",
+       page_with("<< /ColorSpace << /Spot 5 0 R /Ix [/Indexed /DeviceCMYK 0 <00ff0000>] >> /Shading << /Sh 6 0 R >> >>",
+                 "/Spot cs 1 sc 0 0 10 10 re f /Ix cs 0 sc 10 10 10 10 re f /Sh sh",
+                 {"[/Separation /Gold /DeviceCMYK << /FunctionType 2 /Domain [0 1] /C0 [0 0 0 0] /C1 [0 0.2 1 0] /N 1 >>]",
+                  "<< /ShadingType 2 /ColorSpace /DeviceCMYK /Coords [0 0 50 0] /Function << /FunctionType 2 "
+                  "/Domain [0 1] /C0 [1 0 0 0] /C1 [0 0 1 0] /N 1 >> >>"}),
+       {"", "", ""}, "/DeviceCMYK", "/ICCBased"},
+      {"page box of 1e308",
+       zyk_test::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                           "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 1e308 100] /Contents 4 0 R >>",
+                           wt::stream("", "0 0 10 10 re f")}),
+       {"", "page 1: page box beyond the limits of PDF/A", "page 1: page box beyond the limits of PDF/A"}, nullptr,
+       nullptr},
+      {"form box beyond the real limit",
+       form_page("/BBox [-32768.5 -32768.5 32768.5 32768.5]", "0 0 10 10 re f"), {"", "", ""}, "32768", nullptr, 1},
+  };
+}
+
+std::string quoted(const std::vector<std::string> &files) {
+  std::string s;
+  for (const std::string &f : files) s += " \"" + f + "\"";
+  return s;
+}
+
+}  // namespace
+
+TEST(Conform, EachCauseConvertsToAConformingFileOrRefusesWithItsMessage) {
+  std::vector<std::string> written[3];
+  for (const Case &c : cases()) {
+    for (int part : {1, 2}) {
+      SCOPED_TRACE(std::string(c.what) + ", part " + std::to_string(part));
+      wt::Converted out = wt::convert_text(c.pdf, part);
+      const std::string &want = c.refused[part];
+      if (!want.empty()) {
+        EXPECT_EQ(out.rc, 0);
+        EXPECT_EQ(out.err, want);
+        EXPECT_FALSE(std::filesystem::exists(out.out_path));
+        continue;
+      }
+      ASSERT_EQ(out.rc, 1) << out.err;
+      written[part].push_back(out.out_path);
+      // The source objects start at the output's first copied number.
+      std::string copied = out.bytes.substr(out.bytes.find("/Subtype /Form"));
+      if (c.absent && (c.absent_in & part)) {
+        EXPECT_FALSE(std::regex_search(copied, std::regex(c.absent))) << c.absent;
+      }
+      if (c.present) {
+        EXPECT_TRUE(std::regex_search(copied, std::regex(c.present))) << c.present;
+      }
+    }
+  }
+  // The transparency group goes in part 1 only: part 2 keeps it as it is.
+  {
+    wt::Converted p1 = wt::convert_text(cases()[8].pdf, 1), p2 = wt::convert_text(cases()[8].pdf, 2);
+    EXPECT_EQ(p1.bytes.find("/Transparency"), std::string::npos);
+    EXPECT_NE(p2.bytes.find("/Transparency"), std::string::npos);
+  }
+  for (int part : {1, 2}) {
+    if (wt::lint_command(part).empty() || written[part].empty()) continue;
+    std::string out;
+    zyk_test::run_command(wt::lint_command(part) + quoted(written[part]) + " 2>&1", &out);
+    std::size_t passes = 0;
+    for (std::size_t p = 0; (p = out.find("PASS ", p)) != std::string::npos; p++) passes++;
+    EXPECT_EQ(passes, written[part].size()) << "part " << part << ":\n" << out;
+  }
+  const std::string validate = std::string(ZYK_SHARED_DIR) + "/tools/pdfa-validate";
+  if (std::filesystem::exists(validate) && !written[1].empty()) {
+    std::string out;
+    zyk_test::run_command("\"" + validate + "\"" + quoted(written[1]) + " 2>&1", &out);
+    std::size_t passes = 0;
+    for (std::size_t p = 0; (p = out.find("PASS ", p)) != std::string::npos; p++) passes++;
+    EXPECT_EQ(passes, written[1].size()) << out;
+  }
+}
+
+// The numbers of the references in text, in order.
+std::vector<int> refs_in(const std::string &text) {
+  std::vector<int> out;
+  std::istringstream in(text);
+  std::vector<std::string> words;
+  for (std::string w; in >> w;) words.push_back(w);
+  for (std::size_t i = 0; i + 2 < words.size(); i++)
+    if (words[i + 2] == "R" && words[i + 1] == "0") out.push_back(std::stoi(words[i]));
+  return out;
+}
+
+// The text between "/Kids [" and the next "]", and the /Count value.
+std::string kids_of(const std::string &obj, int *count) {
+  std::size_t c = obj.find("/Count ");
+  *count = c == std::string::npos ? -1 : std::stoi(obj.substr(c + 7));
+  std::size_t k = obj.find("/Kids [");
+  if (k == std::string::npos) return "";
+  return obj.substr(k + 7, obj.find(']', k) - k - 7);
+}
+
+// More pages than one array may hold: the root lists intermediate nodes, each
+// listing at most 8191 pages, and every page names the node that lists it.
+TEST(Conform, ManyPagesGetABalancedPageTree) {
+  const int n = 8200;
+  std::vector<std::string> b = {"<< /Type /Catalog /Pages 2 0 R >>", "", wt::stream("", "0 0 10 10 re f")};
+  std::string kids;
+  for (int i = 0; i < n; i++) {
+    kids += std::to_string(4 + i) + " 0 R ";
+    b.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 50 50] /Contents 3 0 R >>");
+  }
+  b[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(n) + " >>";
+  wt::Converted c = wt::convert_text(zyk_test::make_pdf(b), 1);
+  ASSERT_EQ(c.rc, 1) << c.err;
+  wt::Output o = wt::read_output(c.bytes);
+  int count = 0;
+  std::vector<int> nodes = refs_in(kids_of(o.obj(2), &count));
+  EXPECT_EQ(count, n);
+  EXPECT_EQ(nodes.size(), 2u);
+  int total = 0;
+  for (int node : nodes) {
+    std::string text = o.obj(node);
+    EXPECT_NE(text.find("/Type /Pages /Parent 2 0 R"), std::string::npos) << text.substr(0, 200);
+    std::vector<int> pages = refs_in(kids_of(text, &count));
+    EXPECT_LE(count, 8191);
+    EXPECT_EQ(static_cast<int>(pages.size()), count);
+    for (int page : pages)
+      EXPECT_NE(o.obj(page).find("/Parent " + std::to_string(node) + " 0 R"), std::string::npos) << page;
+    total += count;
+  }
+  EXPECT_EQ(total, n);
+}
