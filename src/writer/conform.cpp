@@ -153,7 +153,19 @@ void cmyk_in_array(Walk *w, const byte *t, int s, int e) {
 void ext_gstate(Walk *w, const byte *t, const std::vector<DictEntry> &es) {
   for (const DictEntry &x : es) {
     if (key_is(t, x, "TR") || key_is(t, x, "TR2")) {
-      if (token_is(t, x.val, x.val_end, "/Identity") || token_is(t, x.val, x.val_end, "/Default"))
+      // One name for all components, or an array of one per component.
+      bool identity = true;
+      int s = x.val, e = x.val_end;
+      if (t[s] == '[') s++, e--;
+      for (int i = skip_ws_comments(t, s, e); i < e; i = skip_ws_comments(t, i, e)) {
+        int ve = value_end(t, i, e);
+        if (ve < 0 || !(token_is(t, i, ve, "/Identity") || token_is(t, i, ve, "/Default"))) {
+          identity = false;
+          break;
+        }
+        i = ve;
+      }
+      if (identity)
         w->edits.push_back({x.key, x.val_end, ""});
       else
         w->refuse("transfer function cannot be kept in PDF/A");

@@ -95,6 +95,9 @@ std::vector<Case> cases() {
   return {
       {"identity transfer functions", gs_page("<< /Type /ExtGState /TR /Identity /TR2 /Default /LW 2 >>"), {"", "", ""},
        "/TR", "/LW 2"},
+      {"identity transfer function per component",
+       gs_page("<< /Type /ExtGState /TR[/Identity/Identity/Identity/Identity]/OP true >>"), {"", "", ""}, "/TR",
+       "/OP true"},
       {"a real transfer function",
        gs_page("<< /Type /ExtGState /TR 6 0 R >>") ,
        {"", "page 1: transfer function cannot be kept in PDF/A", "page 1: transfer function cannot be kept in PDF/A"},
