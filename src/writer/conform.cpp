@@ -410,7 +410,7 @@ const char *jpx_problem(const unsigned char *p, std::uint64_t n) {
     pos = b.end;
   }
   if (!header) return "has no JP2 header";
-  int channels = -1, depth = -1, specs = 0, approx_one = 0;
+  int channels = -1, colour_channels = -1, depth = -1, specs = 0, approx_one = 0;
   bool bad_method = false, cie_jab = false, mixed_depth = false;
   for (std::uint64_t q = b.start; q < b.end;) {
     Box c{};
@@ -423,6 +423,13 @@ const char *jpx_problem(const unsigned char *p, std::uint64_t n) {
         mixed_depth = true;
       else
         depth = (v[10] & 0x7F) + 1;
+    } else if (c.type == box_id("cdef") && len >= 2) {
+      // Channel definitions: alpha and premultiplied channels (type 1, 2)
+      // are no colour channels.
+      const std::uint64_t n = (std::uint64_t{v[0]} << 8) | v[1];
+      colour_channels = 0;
+      for (std::uint64_t k = 0; k < n && 2 + 6 * k + 6 <= len; k++)
+        if (((v[2 + 6 * k + 2] << 8) | v[2 + 6 * k + 3]) == 0) colour_channels++;
     } else if (c.type == box_id("colr") && len >= 3) {
       specs++;
       if (v[1] == 1) approx_one++;
@@ -434,6 +441,7 @@ const char *jpx_problem(const unsigned char *p, std::uint64_t n) {
     }
     q = c.end;
   }
+  if (colour_channels >= 0) channels = colour_channels;
   if (channels != 1 && channels != 3 && channels != 4) return "has a number of colour channels other than 1, 3 or 4";
   if (mixed_depth) return "has colour channels of different bit depths";
   if (depth < 1 || depth > 38) return "has a bit depth outside 1 to 38";
