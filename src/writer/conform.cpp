@@ -354,7 +354,11 @@ std::string apply(const byte *t, int len, std::vector<Edit> edits) {
     if (ed.with.empty()) {
       if (!out.empty() && !is_pdf_ws(static_cast<byte>(out.back()))) out += ' ';
     } else {
+      // A replacement must not run into the tokens around it: "/All" then
+      // a reference would otherwise read as the name /All99999997.
+      if (!out.empty() && is_regular(static_cast<byte>(out.back()))) out += ' ';
       out += ed.with;
+      if (ed.e < len && is_regular(t[ed.e])) out += ' ';
     }
     from = ed.e;
   }
