@@ -25,9 +25,7 @@ namespace zyk {
 // intent stays the RGB one.
 void write_cmyk_space(const Numbering &nb, Out *out) {
   auto icc = icc_cmyk_profile();
-  char dict[64];
-  std::snprintf(dict, sizeof dict, "<< /N 4 /Length %zu >>", icc.size());
-  out->stream_obj(nb.cmyk_icc, dict, icc.data(), icc.size());
+  out->packed_stream_obj(nb.cmyk_icc, " /N 4", icc.data(), icc.size());
   out->begin_obj(nb.cmyk_space());
   out->printf("[ /ICCBased %d 0 R ]\nendobj\n", nb.cmyk_icc);
 }
