@@ -113,6 +113,7 @@ struct Walk {
   Transfer *decide;  // the first walk: records decisions and the refusal
   std::vector<Edit> edits;
   std::string refusal;
+  bool gstate_root = false;  // the walked object is named as a graphics state
 
   void refuse(const char *why) {
     if (refusal.empty()) refusal = why;
@@ -122,6 +123,7 @@ struct Walk {
 bool transparency_ok(const Walk &w) { return w.x.part != 1; }
 
 void walk_value(Walk *w, const byte *t, int s, int e, int depth);
+void walk_dict(Walk *w, const byte *t, int s, int e, int depth, bool outer, bool gstate);
 
 // Replaces the colour space value [s, e) when it is device CMYK.
 void cmyk_space(Walk *w, const byte *t, int s, int e) {
@@ -287,7 +289,7 @@ void font_resources(Walk *w, const byte *t, const DictEntry &fe) {
   }
 }
 
-void walk_dict(Walk *w, const byte *t, int s, int e, int depth, bool outer) {
+void walk_dict(Walk *w, const byte *t, int s, int e, int depth, bool outer, bool gstate) {
   std::vector<DictEntry> es;
   int close = 0;
   if (!dict_entries(t, s, e, &es, &close)) return;
@@ -295,10 +297,10 @@ void walk_dict(Walk *w, const byte *t, int s, int e, int depth, bool outer) {
   const DictEntry *subtype = dict_find(t, es, "Subtype");
   const bool image = value_is(t, subtype, "/Image");
   const bool form = value_is(t, subtype, "/Form");
-  if (value_is(t, type, "/ExtGState") ||
-      (!type && !subtype &&
-       (dict_find(t, es, "TR") || dict_find(t, es, "TR2") || dict_find(t, es, "BM") || dict_find(t, es, "CA") ||
-        dict_find(t, es, "ca") || dict_find(t, es, "SMask"))))
+  // A graphics state need not say /Type: it is one because a resource
+  // dictionary's /ExtGState names it. Keys such as /TR or /CA elsewhere (a
+  // font resource called /TR, say) are left alone.
+  if (value_is(t, type, "/ExtGState") || (gstate && !subtype) || (outer && w->gstate_root && !subtype))
     ext_gstate(w, t, es);
   if (outer && (image || form)) image_or_form(w, t, es, form);
   if (const DictEntry *f = dict_find(t, es, "Font")) font_resources(w, t, *f);
@@ -313,13 +315,32 @@ void walk_dict(Walk *w, const byte *t, int s, int e, int depth, bool outer) {
       cmyk_space(w, t, cs->val, cs->val_end);
     }
   }
-  for (const DictEntry &x : es) walk_value(w, t, x.val, x.val_end, depth + 1);
+  for (const DictEntry &x : es) {
+    if (key_is(t, x, "ExtGState") && t[x.val] == '<') {
+      // The graphics-state resources: direct ones are walked as such here,
+      // referenced ones when their object is copied.
+      std::vector<DictEntry> states;
+      int sclose = 0;
+      if (!dict_entries(t, x.val, x.val_end, &states, &sclose)) continue;
+      for (const DictEntry &g : states) {
+        if (t[g.val] == '<') {
+          walk_dict(w, t, g.val, g.val_end, depth + 2, false, true);
+        } else if (w->decide) {
+          std::vector<RefHit> refs;
+          find_refs(t + g.val, g.val_end - g.val, &refs);
+          if (refs.size() == 1) w->decide->gstate_objs.insert(refs[0].num);
+        }
+      }
+      continue;
+    }
+    walk_value(w, t, x.val, x.val_end, depth + 1);
+  }
 }
 
 void walk_value(Walk *w, const byte *t, int s, int e, int depth) {
   if (depth > k_inline_font_depth || s >= e) return;
   if (t[s] == '<' && s + 1 < e && t[s + 1] == '<') {
-    walk_dict(w, t, s, e, depth, depth == 0);
+    walk_dict(w, t, s, e, depth, depth == 0, false);
     return;
   }
   if (t[s] == '[') {
@@ -455,8 +476,9 @@ const char *jpx_problem(const unsigned char *p, std::uint64_t n) {
   return nullptr;
 }
 
-bool conform_check(Transfer *x, const byte *t, int len, std::string *why) {
+bool conform_check(Transfer *x, const byte *t, int len, int num, std::string *why) {
   Walk w{*x, x, {}, {}};
+  w.gstate_root = num > 0 && x->gstate_objs.count(num) > 0;
   int s = skip_ws_comments(t, 0, len);
   int e = value_end(t, s, len);
   if (e > s) walk_value(&w, t, s, e, 0);
@@ -465,8 +487,9 @@ bool conform_check(Transfer *x, const byte *t, int len, std::string *why) {
   return false;
 }
 
-std::string conform_text(const Transfer &x, const byte *t, int len) {
+std::string conform_text(const Transfer &x, const byte *t, int len, int num) {
   Walk w{x, nullptr, {}, {}};
+  w.gstate_root = num > 0 && x.gstate_objs.count(num) > 0;
   int s = skip_ws_comments(t, 0, len);
   int e = value_end(t, s, len);
   if (e > s) walk_value(&w, t, s, e, 0);

@@ -213,7 +213,8 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
         !transfer_collect(&x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size())))
       return out_of_memory();
     if (!x.refusal.empty()) return refuse(x);
-    if (w.has_res) w.res = conform_text(x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size()));
+    if (w.has_res)
+      w.res = conform_text(x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size()), 0);
   }
   if (x.map.failed) return out_of_memory();
 

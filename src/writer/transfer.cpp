@@ -223,13 +223,13 @@ std::string copied_text(const Transfer &x, const ObjEntry &e) {
     std::vector<DictEntry> es;
     stream_entries(d, e, &es);
     std::string dict = stream_dict(d, es, static_cast<std::uint64_t>(e.data_end - e.data_off), false, false, false);
-    dict = conform_text(x, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
+    dict = conform_text(x, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()), e.num);
     return replace_inline_fonts(d, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
   }
   const byte *t;
   int n;
   if (!object_text(d, e, &t, &n)) return "null";
-  std::string fixed = conform_text(x, t, n);
+  std::string fixed = conform_text(x, t, n, e.num);
   return replace_inline_fonts(d, reinterpret_cast<const byte *>(fixed.data()), static_cast<int>(fixed.size()));
 }
 
@@ -299,7 +299,7 @@ void transfer_init(Transfer *x, const Doc *d, const Numbering &nb) {
 
 bool transfer_collect(Transfer *x, const byte *text, int len) {
   std::string why;
-  if (!conform_check(x, text, len, &why)) refuse(x, x->page, why);
+  if (!conform_check(x, text, len, 0, &why)) refuse(x, x->page, why);
   reach_all(x, text, len);
   const Doc &d = *x->doc;
   while (x->followed < x->order.size() && !x->map.failed) {
@@ -308,7 +308,8 @@ bool transfer_collect(Transfer *x, const byte *text, int len) {
     const ObjEntry &e = d.objs.elems[obj_find(&d.objs, num)];
     const byte *raw;
     int raw_len;
-    if (object_text(d, e, &raw, &raw_len) && !conform_check(x, raw, raw_len, &why)) refuse(x, x->page_of[k], why);
+    if (object_text(d, e, &raw, &raw_len) && !conform_check(x, raw, raw_len, num, &why))
+      refuse(x, x->page_of[k], why);
     if (!conform_stream(x, e, &why)) refuse(x, x->page_of[k], why);
     std::string text = copied_text(*x, e);
     reach_all(x, reinterpret_cast<const byte *>(text.data()), static_cast<int>(text.size()));
@@ -378,7 +379,7 @@ void transfer_write(const Transfer &x, Out *out) {
       const void *data = r ? static_cast<const void *>(r->data.data()) : d.pdf + e.data_off;
       const std::uint64_t n = r ? r->data.size() : static_cast<std::uint64_t>(e.data_end - e.data_off);
       std::string dict = stream_dict(d, es, n, r != nullptr, r && r->flate, x.as_form.count(x.order[k]) > 0);
-      dict = conform_text(x, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
+      dict = conform_text(x, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()), e.num);
       std::string source =
           replace_inline_fonts(d, reinterpret_cast<const byte *>(dict.data()), static_cast<int>(dict.size()));
       remap_refs(x, reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()), &text);

@@ -188,6 +188,7 @@ struct Transfer {
   // conversion ("page N: ...").
   int part = 2;
   std::set<int> opaque_masks;
+  std::set<int> gstate_objs;  // objects an /ExtGState resource names
   std::string refusal;
   bool cmyk_used = false;  // a copied dictionary now names k_cmyk_space_key
 
@@ -223,12 +224,14 @@ void transfer_write(const Transfer &x, Out *out);
 // or a page's resource text against what the part allows; false with the
 // reason (no page number) when the conversion must refuse. Records soft
 // masks that mask nothing in x->opaque_masks.
-bool conform_check(Transfer *x, const byte *t, int len, std::string *why);
+// `num` is the source object the text is of (0 for a page's resources): an
+// object named by an /ExtGState resource is checked as a graphics state.
+bool conform_check(Transfer *x, const byte *t, int len, int num, std::string *why);
 // The same text with the treatments that change nothing visible applied:
 // identity transfer functions, opaque soft masks and (part 1) form groups
 // dropped, numbers beyond the part's limits clamped, device CMYK in colour
 // space values replaced by the ICC-based CMYK space.
-std::string conform_text(const Transfer &x, const byte *t, int len);
+std::string conform_text(const Transfer &x, const byte *t, int len, int num);
 // Checks a stream's filters: JPEG 2000 only in part 2 and only when its JP2
 // header allows it.
 bool conform_stream(Transfer *x, const ObjEntry &e, std::string *why);

@@ -78,9 +78,9 @@ const std::vector<FailCase> &fail_cases() {
       {"tiling pattern in an image codec",
        with_object(wt::one_page("", "/Pattern cs /P1 scn 0 0 9 9 re f", "<< /Pattern << /P1 5 0 R >> >>"),
                    wt::stream("/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 9 9] /XStep 9 /YStep 9 "
-                              "/Filter /JPXDecode",
+                              "/Filter /CCITTFaxDecode",
                               "xx")),
-       "page 1: tiling pattern 5: cannot read content stream (JPXDecode: not decodable here)", false},
+       "page 1: tiling pattern 5: cannot read content stream (CCITTFaxDecode: not decodable here)", false},
       {"form content ends inside an array",
        with_object(wt::one_page("", "/Fm1 Do", "<< /XObject << /Fm1 5 0 R >> >>"),
                    wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 9 9]", "BT [(a) 5 TJ ET")),
