@@ -124,6 +124,14 @@ bool transparency_ok(const Walk &w) { return w.x.part != 1; }
 
 void walk_value(Walk *w, const byte *t, int s, int e, int depth);
 void walk_dict(Walk *w, const byte *t, int s, int e, int depth, bool outer, bool gstate);
+void gstate_resources(Walk *w, const byte *t, int s, int e, int depth);
+
+// The object number when [s, e) is one reference "N G R", else 0.
+int single_ref(const byte *t, int s, int e) {
+  std::vector<RefHit> refs;
+  find_refs(t + s, e - s, &refs);
+  return refs.size() == 1 && refs[0].start == 0 ? refs[0].num : 0;
+}
 
 // Replaces the colour space value [s, e) when it is device CMYK.
 void cmyk_space(Walk *w, const byte *t, int s, int e) {
@@ -316,24 +324,29 @@ void walk_dict(Walk *w, const byte *t, int s, int e, int depth, bool outer, bool
     }
   }
   for (const DictEntry &x : es) {
-    if (key_is(t, x, "ExtGState") && t[x.val] == '<') {
-      // The graphics-state resources: direct ones are walked as such here,
-      // referenced ones when their object is copied.
-      std::vector<DictEntry> states;
-      int sclose = 0;
-      if (!dict_entries(t, x.val, x.val_end, &states, &sclose)) continue;
-      for (const DictEntry &g : states) {
-        if (t[g.val] == '<') {
-          walk_dict(w, t, g.val, g.val_end, depth + 2, false, true);
-        } else if (w->decide) {
-          std::vector<RefHit> refs;
-          find_refs(t + g.val, g.val_end - g.val, &refs);
-          if (refs.size() == 1) w->decide->gstate_objs.insert(refs[0].num);
-        }
+    if (key_is(t, x, "ExtGState")) {
+      if (t[x.val] == '<') {
+        gstate_resources(w, t, x.val, x.val_end, depth + 1);
+      } else if (int num = single_ref(t, x.val, x.val_end); num > 0 && w->decide) {
+        w->decide->gstate_dicts.insert(num);
       }
       continue;
     }
     walk_value(w, t, x.val, x.val_end, depth + 1);
+  }
+}
+
+// The graphics-state resources << /GS1 ... >>: direct ones are walked as
+// graphics states here, referenced ones when their object is copied.
+void gstate_resources(Walk *w, const byte *t, int s, int e, int depth) {
+  std::vector<DictEntry> states;
+  int close = 0;
+  if (!dict_entries(t, s, e, &states, &close)) return;
+  for (const DictEntry &g : states) {
+    if (t[g.val] == '<')
+      walk_dict(w, t, g.val, g.val_end, depth + 1, false, true);
+    else if (int num = single_ref(t, g.val, g.val_end); num > 0 && w->decide)
+      w->decide->gstate_objs.insert(num);
   }
 }
 
@@ -476,12 +489,26 @@ const char *jpx_problem(const unsigned char *p, std::uint64_t n) {
   return nullptr;
 }
 
+namespace {
+
+// Walks an object's text (or a page's resources); an object that is the
+// /ExtGState dictionary of some resources holds graphics states.
+void walk_root(Walk *w, const byte *t, int len, bool gstate_dict) {
+  int s = skip_ws_comments(t, 0, len);
+  int e = value_end(t, s, len);
+  if (e <= s) return;
+  if (gstate_dict && t[s] == '<')
+    gstate_resources(w, t, s, e, 0);
+  else
+    walk_value(w, t, s, e, 0);
+}
+
+}  // namespace
+
 bool conform_check(Transfer *x, const byte *t, int len, int num, std::string *why) {
   Walk w{*x, x, {}, {}};
   w.gstate_root = num > 0 && x->gstate_objs.count(num) > 0;
-  int s = skip_ws_comments(t, 0, len);
-  int e = value_end(t, s, len);
-  if (e > s) walk_value(&w, t, s, e, 0);
+  walk_root(&w, t, len, num > 0 && x->gstate_dicts.count(num) > 0);
   if (w.refusal.empty()) return true;
   *why = w.refusal;
   return false;
@@ -490,9 +517,7 @@ bool conform_check(Transfer *x, const byte *t, int len, int num, std::string *wh
 std::string conform_text(const Transfer &x, const byte *t, int len, int num) {
   Walk w{x, nullptr, {}, {}};
   w.gstate_root = num > 0 && x.gstate_objs.count(num) > 0;
-  int s = skip_ws_comments(t, 0, len);
-  int e = value_end(t, s, len);
-  if (e > s) walk_value(&w, t, s, e, 0);
+  walk_root(&w, t, len, num > 0 && x.gstate_dicts.count(num) > 0);
   return apply(t, len, std::move(w.edits));
 }
 

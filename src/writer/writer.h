@@ -188,7 +188,8 @@ struct Transfer {
   // conversion ("page N: ...").
   int part = 2;
   std::set<int> opaque_masks;
-  std::set<int> gstate_objs;  // objects an /ExtGState resource names
+  std::set<int> gstate_objs;   // objects an /ExtGState resource names
+  std::set<int> gstate_dicts;  // objects that are a resource's /ExtGState
   std::string refusal;
   bool cmyk_used = false;  // a copied dictionary now names k_cmyk_space_key
 
