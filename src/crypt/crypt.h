@@ -1,10 +1,10 @@
 // Cryptographic primitives: MD5, RC4, AES (128 and 256 bit keys, CBC mode)
-// and SHA-256/384/512.
+// and SHA-256/384/512, and one fast non-cryptographic 128-bit hash.
 //
-// They serve two callers: the reader, which opens files protected by the
-// standard security handler with an empty user password, and the writer,
-// which fingerprints its output for the file identifier. None of them is
-// used to protect anything, so the code aims at exactness and clarity
+// The primitives serve the reader, which opens files protected by the
+// standard security handler with an empty user password; the hash serves
+// the writer, which fingerprints its output for the file identifier. None
+// of them is used to protect anything, so the code aims at exactness and clarity
 // rather than at resistance to timing attacks. Every function works on
 // whole buffers given by pointer and length; nothing keeps state between
 // calls and no table is built at run time.
@@ -21,6 +21,10 @@ void md5(const void *data, std::uint64_t n, unsigned char digest[16]);
 void sha256(const void *data, std::size_t n, unsigned char digest[32]);
 void sha384(const void *data, std::size_t n, unsigned char digest[48]);
 void sha512(const void *data, std::size_t n, unsigned char digest[64]);
+
+// MurmurHash3 x64_128 of n bytes with a 32-bit seed: h1 then h2, each stored
+// little-endian. Fast and well mixed, not cryptographic.
+void murmur3_128(const void *data, std::uint64_t n, std::uint32_t seed, unsigned char digest[16]);
 
 // ---- RC4 --------------------------------------------------------------------------
 

@@ -1,7 +1,5 @@
-// MD5 (RFC 1321). The writer derives the file identifier /ID from the
-// output's own bytes with it (the same output gives the same identifier, so
-// a conversion is reproducible byte for byte), and the standard security
-// handler derives its RC4 and AES-128 keys with it.
+// MD5 (RFC 1321). The standard security handler derives its RC4 and
+// AES-128 keys with it.
 #include <cstring>
 
 #include "crypt/crypt.h"

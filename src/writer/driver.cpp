@@ -10,9 +10,12 @@
 //   trailer         /Size H + 1, /Root, /Info and /ID
 //   startxref       the keyword, the offset of "xref" and %%EOF each on
 //                   their own line, as strict readers require.
-// /ID holds two equal 16-byte identifiers: the MD5 of every byte before the
-// trailer. The output carries no time or randomness, so converting the same
-// input twice gives byte-identical files.
+// /ID holds two equal 16-byte identifiers: the 128-bit MurmurHash3 of every
+// byte before the trailer (seed 0). The output carries no time or
+// randomness, so converting the same input twice gives byte-identical
+// files, and outputs that differ anywhere get different identifiers. The
+// identifier only has to name the file, so a fast non-cryptographic hash
+// serves.
 #include <algorithm>
 #include <cmath>
 #include <cstdarg>
@@ -166,9 +169,14 @@ void write_xref_trailer(const Numbering &nb, Out *out) {
   }
   if (out->failed) return;
   unsigned char id[16];
-  md5(out->b.chars, out->b.used, id);
+  murmur3_128(out->b.chars, out->b.used, 0, id);
+  static constexpr char k_hex[] = "0123456789abcdef";
   char hex[33];
-  for (int i = 0; i < 16; i++) std::snprintf(hex + 2 * i, 3, "%02x", id[i]);
+  for (int i = 0; i < 16; i++) {
+    hex[2 * i] = k_hex[id[i] >> 4];
+    hex[2 * i + 1] = k_hex[id[i] & 15];
+  }
+  hex[32] = 0;
   out->printf("trailer\n<< /Size %zu /Root 1 0 R /Info %d 0 R /ID [<%s><%s>] >>\nstartxref\n%llu\n", size, nb.info(),
               hex, hex, static_cast<unsigned long long>(xref));
   out->str("%%EOF\n");

@@ -2,8 +2,10 @@
 // stream syntax, the fixed colour and metadata objects, reproducibility.
 #include <zlib.h>
 
+#include <cstring>
 #include <regex>
 
+#include "crypt/crypt.h"
 #include "font/font.h"
 #include "writer/writer.h"
 #include "writer_fixture.h"
@@ -113,6 +115,41 @@ TEST(Layout, SameInputGivesIdenticalBytes) {
   ASSERT_TRUE(std::regex_search(b1, m1, id));
   ASSERT_TRUE(std::regex_search(b2, m2, id));
   EXPECT_NE(m1[1], m2[1]);
+}
+
+// The identifier fingerprints every byte before the trailer, so inputs that
+// differ by one byte of page content or of a copied image get different
+// identifiers, while the rest of the file stays as it was.
+TEST(Layout, IdentifierFollowsEveryByteBeforeTheTrailer) {
+  auto id_of = [](const std::string &bytes) {
+    std::smatch m;
+    EXPECT_TRUE(std::regex_search(bytes, m, std::regex("/ID \\[<([0-9a-f]{32})>")));
+    return m.size() > 1 ? m[1].str() : std::string();
+  };
+  const std::string pdf = two_page_pdf();
+  wt::Converted base = wt::convert_text(pdf);
+  ASSERT_EQ(base.rc, 1) << base.err;
+  const std::size_t trailer = base.bytes.rfind("trailer\n");
+  ASSERT_NE(trailer, std::string::npos);
+  unsigned char d[16];
+  zyk::murmur3_128(base.bytes.data(), trailer, 0, d);
+  std::string want;
+  for (unsigned char c : d) want += "0123456789abcdef"[c >> 4], want += "0123456789abcdef"[c & 15];
+  EXPECT_EQ(id_of(base.bytes), want);
+
+  struct Change {
+    const char *what, *from, *to;
+  } changes[] = {{"page colour", "0 0 1 rg", "0 1 1 rg"}, {"image sample", "\x80", "\x81"}};
+  for (const Change &c : changes) {
+    std::string other = pdf;
+    const std::size_t at = other.find(c.from);
+    ASSERT_NE(at, std::string::npos) << c.what;
+    other.replace(at, std::strlen(c.from), c.to);
+    wt::Converted o = wt::convert_text(other);
+    ASSERT_EQ(o.rc, 1) << c.what << ": " << o.err;
+    EXPECT_NE(o.bytes, base.bytes) << c.what;
+    EXPECT_NE(id_of(o.bytes), id_of(base.bytes)) << c.what;
+  }
 }
 
 TEST(Layout, ColourProfileAndOutputIntent) {
