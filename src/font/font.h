@@ -146,6 +146,14 @@ std::vector<int> tu_used_glyphs();
 // font (marked used), or -1 when the code has no character.
 int code_to_gid(const FontInfo &f, int code);
 
+// The embedded substitute font's cmap and advances, remembered for the
+// process: exactly ttf_unicode_to_gid and ttf_advance on
+// font_liberation_sans(), each answer computed once. Code points of the
+// BMP and every glyph id have a flat table; code points above the BMP are
+// looked up each time (rare in practice).
+int substitute_gid(std::uint32_t cp);
+int substitute_advance(std::uint32_t gid);
+
 // Appends the ToUnicode CMap of the glyphs marked used.
 void tu_emit(Buf *out);
 

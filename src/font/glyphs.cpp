@@ -50,6 +50,39 @@ std::vector<int> tu_used_glyphs() {
   return out;
 }
 
+// Both tables hold answer + 2, so that zero (the state of a table that was
+// never written) means "not looked up yet" and the failure -1 is stored as 1.
+// Glyph ids and advances are 16-bit, so the answers fit. The substitute font
+// never changes in a process, so an answer stays true once computed.
+namespace {
+
+std::int32_t g_sub_gid[65536];
+std::int32_t g_sub_adv[65536];
+
+}  // namespace
+
+int substitute_gid(std::uint32_t cp) {
+  if (cp > 0xFFFF) {
+    auto font = font_liberation_sans();
+    return ttf_unicode_to_gid(font.data(), font.size(), cp);
+  }
+  std::int32_t &slot = g_sub_gid[cp];
+  if (slot == 0) {
+    auto font = font_liberation_sans();
+    slot = ttf_unicode_to_gid(font.data(), font.size(), cp) + 2;
+  }
+  return slot - 2;
+}
+
+int substitute_advance(std::uint32_t gid) {
+  std::int32_t &slot = g_sub_adv[gid & 0xFFFF];
+  if (slot == 0) {
+    auto font = font_liberation_sans();
+    slot = ttf_advance(font.data(), font.size(), gid & 0xFFFF) + 2;
+  }
+  return slot - 2;
+}
+
 void tu_reset() {
   for (int g : tu_used_glyphs()) g_tu_uni[g] = 0;
   std::memset(g_tu_used, 0, sizeof g_tu_used);
@@ -65,8 +98,7 @@ int code_to_gid(const FontInfo &f, int code) {
   if (u < 0) return -1;
   int g = 0;
   if (g_ttf_ready == 1) {
-    auto font = font_liberation_sans();
-    g = ttf_unicode_to_gid(font.data(), font.size(), static_cast<std::uint32_t>(u));
+    g = substitute_gid(static_cast<std::uint32_t>(u));
     if (g < 0 || g >= k_tu_glyphs) g = 0;
   }
   g_tu_used[g >> 3] = static_cast<unsigned char>(g_tu_used[g >> 3] | 1u << (g & 7));

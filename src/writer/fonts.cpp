@@ -100,7 +100,7 @@ bool write_font_objects(const Numbering &nb, int part, Out *out) {
   std::vector<std::pair<std::uint32_t, int>> chars;
   for (int g : used) {
     const std::uint32_t u = g_tu_uni[g];
-    if (g > 0 && u > 0 && u < 0xFFFF && ttf_unicode_to_gid(font.data(), font.size(), u) == g) chars.emplace_back(u, g);
+    if (g > 0 && u > 0 && u < 0xFFFF && substitute_gid(u) == g) chars.emplace_back(u, g);
   }
   TtfSubset sub;
   const bool subset = g_ttf_ready == 1 && ttf_subset(font.data(), font.size(), used, &sub, &chars);

@@ -136,9 +136,8 @@ std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks) {
 }
 
 int text_glyph_width(int g) {
-  auto font = font_liberation_sans();
   const int upm = g_ttf_ready == 1 && g_ttf_upm > 0 ? g_ttf_upm : 1000;
-  int adv = g_ttf_ready == 1 ? ttf_advance(font.data(), font.size(), static_cast<std::uint32_t>(g)) : -1;
+  int adv = g_ttf_ready == 1 ? substitute_advance(static_cast<std::uint32_t>(g)) : -1;
   return adv > 0 ? static_cast<int>((static_cast<long long>(adv) * 1000 + upm / 2) / upm) : 500;
 }
 

@@ -785,8 +785,7 @@ void mark(int g, std::uint32_t u) {
 
 int text_glyph(std::uint32_t u) {
   if (g_ttf_ready != 1 || u == 0) return -1;
-  auto font = font_liberation_sans();
-  int g = ttf_unicode_to_gid(font.data(), font.size(), u);
+  int g = substitute_gid(u);
   if (g <= 0 || g >= k_tu_glyphs) return -1;
   mark(g, u);
   return g;
