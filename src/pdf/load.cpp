@@ -10,7 +10,8 @@
 //
 // Every forward keyword search the loader repeats per object ("endobj",
 // "endstream", "trailer", "startxref") is answered from a sorted list of the
-// keyword's whole-word positions, built once per load. Whether a keyword
+// keyword's whole-word positions, built for all five keywords in one
+// pass over the file (file_keywords in scan.cpp). Whether a keyword
 // stands at a position does not depend on where a search started, so the
 // first listed position at or after the start is exactly what a byte-by-byte
 // search would find, and no input makes these searches quadratic.
@@ -39,13 +40,12 @@ constexpr int k_max_xref_stream_visits = 32;
 // lack /ID and /Info, which the first-page trailer carries.
 using TrailerWindows = std::vector<TrailerWindow>;
 
-// Sorted whole-word positions of one keyword in the file image.
+// Sorted whole-word positions of one keyword in the file image, taken from
+// the one pass of file_keywords.
 struct KwIndex {
   std::vector<int> pos;
 
-  KwIndex(const byte *t, int len, const char *kw) {
-    for (int p = find_kw(t, len, 0, kw); p >= 0; p = find_kw(t, len, p + 1, kw)) pos.push_back(p);
-  }
+  explicit KwIndex(std::vector<int> &&p) : pos(std::move(p)) {}
   // First position at or after `from`, or -1.
   int next(int from) const {
     auto it = std::lower_bound(pos.begin(), pos.end(), from);
@@ -147,7 +147,7 @@ void read_classic_trailers(Doc *d, int xref_pos, const KwIndex &trailers, const 
   std::reverse(ew->begin() + static_cast<std::ptrdiff_t>(first_classic), ew->end());
 }
 
-void read_trailers(Doc *d, const KwIndex &startxrefs, TrailerWindows *ew) {
+void read_trailers(Doc *d, const KwIndex &startxrefs, const KwIndex &trailers, TrailerWindows *ew) {
   const byte *t = d->pdf;
   int len = d->pdf_len;
   if (startxrefs.pos.empty()) return;
@@ -158,7 +158,6 @@ void read_trailers(Doc *d, const KwIndex &startxrefs, TrailerWindows *ew) {
     int p = skip_ws(t, off, len);
     if (p >= len) return;
     if (kw_at(t, p, len, "xref")) {
-      KwIndex trailers(t, len, "trailer");
       read_classic_trailers(d, p, trailers, startxrefs, ew);
       return;
     }
@@ -264,10 +263,9 @@ int stream_data_start(const byte *t, int len, int s) {
   return s + 7;
 }
 
-void scan_objects(Doc *d, const KwIndex &endobjs) {
+void scan_objects(Doc *d, const KwIndex &objs, const KwIndex &endobjs) {
   const byte *t = d->pdf;
   int len = d->pdf_len;
-  KwIndex objs(t, len, "obj");
   StreamKwFinder streams(t, len);
   for (std::size_t k = 0; k < objs.pos.size(); k++) {
     int p = objs.pos[k];
@@ -512,12 +510,13 @@ int find_pages_root(const Doc *d) {
 void scan_image(Doc *d, TrailerWindows *ew) {
   const byte *t = d->pdf;
   int len = d->pdf_len;
-  KwIndex startxrefs(t, len, "startxref");
-  read_trailers(d, startxrefs, ew);
+  FileKeywords kws;
+  file_keywords(t, len, &kws);
+  const KwIndex startxrefs(std::move(kws.startxref)), trailers(std::move(kws.trailer)), objs(std::move(kws.obj)),
+      endobjs(std::move(kws.endobj)), endstreams(std::move(kws.endstream));
+  read_trailers(d, startxrefs, trailers, ew);
   read_version(d);
-  KwIndex endobjs(t, len, "endobj");
-  scan_objects(d, endobjs);
-  KwIndex endstreams(t, len, "endstream");
+  scan_objects(d, objs, endobjs);
   measure_streams(d, endobjs, endstreams);
   drop_nested(d);
 }

@@ -39,6 +39,14 @@ int skip_ws(const byte *t, int pos, int end);
 int kw_at(const byte *t, int pos, int len, const char *kw);
 int find_kw(const byte *t, int len, int start, const char *kw);
 int find_name(const byte *t, int len, int start, int end, const char *name);
+
+// The whole-word positions (as kw_at and find_kw define them) of the five
+// keywords the loader looks up, each list ascending, found in one pass.
+struct FileKeywords {
+  std::vector<int> obj, endobj, endstream, startxref, trailer;
+};
+void file_keywords(const byte *t, int len, FileKeywords *out);
+
 char *dict_text_at(const byte *t, int len, int pos);
 // Position right after the ')' closing the literal string whose '(' is at
 // i (nesting, backslash escapes), or -1 when the text ends inside it.

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "pdf/pdf.h"
 
@@ -29,6 +30,59 @@ TEST(Scan, FindKeywordNeedsWholeWords) {
       {"obj", "endobj", 0, -1},
   };
   for (const Case &c : cases) EXPECT_EQ(find_kw(B(c.text), L(c.text), c.start, c.kw.c_str()), c.want) << c.text;
+}
+
+// The one-pass keyword finder must list exactly what repeated find_kw
+// calls find: every whole-word position, in order. Hand-made texts put the
+// keywords at both ends of the text, glued to words, inside longer keywords
+// ("endobj" holds "obj"), back to back, and across the sixteen-byte blocks
+// the pass compares at once; random texts over a small alphabet then give
+// many near misses at every alignment.
+TEST(Scan, FileKeywordsMatchFindKw) {
+  auto by_find_kw = [](const std::string &s, const char *kw) {
+    std::vector<int> v;
+    for (int p = find_kw(B(s), L(s), 0, kw); p >= 0; p = find_kw(B(s), L(s), p + 1, kw)) v.push_back(p);
+    return v;
+  };
+  auto check = [&](const std::string &s) {
+    FileKeywords k;
+    file_keywords(B(s), L(s), &k);
+    EXPECT_EQ(k.obj, by_find_kw(s, "obj")) << s;
+    EXPECT_EQ(k.endobj, by_find_kw(s, "endobj")) << s;
+    EXPECT_EQ(k.endstream, by_find_kw(s, "endstream")) << s;
+    EXPECT_EQ(k.startxref, by_find_kw(s, "startxref")) << s;
+    EXPECT_EQ(k.trailer, by_find_kw(s, "trailer")) << s;
+  };
+  const std::string texts[] = {
+      "",
+      "obj",
+      "bj",
+      "1 0 obj<<>>endobj",
+      "endobjobj obj1 1obj xobj obj_ endstreamx endstream trailer\ntrailers startxref\n123\n%%EOF",
+      "startxref",
+      "0123456789abcdendobj",                        // ends in the scalar tail
+      "0123456789abcdeendobj ",                      // keyword across the first block's end
+      "0123456789abcdefobj endobj",                  // "obj" glued to a word
+      std::string(15, ' ') + "obj" + std::string(14, '-') + "trailer" + std::string(16, '\0') + "endstream",
+      "erererer bjbjbj amam efef trailertrailer trailer>>startxref<<obj",
+      std::string("\xFF\x00obj\x80" "endobj\xE9startxref", 22),
+  };
+  for (const std::string &s : texts) check(s);
+  const char alphabet[] = {'o', 'b', 'j', 'e', 'n', 'd', 's', 't', 'r', 'a', 'm', 'x', 'f', 'i', 'l', ' ', '1', '\n'};
+  std::srand(7);
+  for (int round = 0; round < 300; round++) {
+    std::string s;
+    const int n = std::rand() % 200;
+    for (int i = 0; i < n; i++) {
+      if (std::rand() % 8 == 0) {
+        static const char *const kws[] = {"obj", "endobj", "endstream", "startxref", "trailer"};
+        s += kws[std::rand() % 5];
+      } else {
+        s += alphabet[std::rand() % sizeof alphabet];
+      }
+    }
+    check(s);
+  }
 }
 
 TEST(Scan, FindNameStopsAtNameCharacters) {
