@@ -26,6 +26,17 @@ inline constexpr std::uint64_t k_max_decoded = std::uint64_t{1} << 30;
 inline constexpr std::uint64_t k_inflate_first_factor = 8;
 inline constexpr std::uint64_t k_inflate_slack = 4096;
 
+// One conversion decodes at most this much content in all (page content,
+// forms, patterns, appearances; a stream kept in the shared cache counts
+// once), and one page's content, its streams joined, is at most this long.
+// A few hundred MiB are far beyond any real page; a decompression bomb stops
+// here instead of at the memory of the machine.
+inline constexpr std::uint64_t k_doc_decode_budget = std::uint64_t{768} << 20;
+inline constexpr std::uint64_t k_page_content_max = std::uint64_t{256} << 20;
+// Decoded content streams are kept for reuse (pages sharing one stream)
+// while their total stays under this many bytes.
+inline constexpr std::uint64_t k_content_cache_max = std::uint64_t{64} << 20;
+
 // Object streams: larger encoded bodies are skipped, decoded bodies are
 // bounded, and so are the object count and one object's length.
 inline constexpr long long k_objstm_max_encoded = 268435456;

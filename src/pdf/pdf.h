@@ -239,17 +239,25 @@ std::string stream_failure_text(const StreamResult &r);
 
 // Decoded streams kept by object number, for callers that read one stream
 // several times in a run (a form or font used on many pages). Failures are
-// not kept: asking again decodes again and gives the same answer.
+// not kept: asking again decodes again and gives the same answer. Streams
+// are kept while their total stays within max_bytes; a stream beyond that is
+// handed out but decoded again when asked for again.
 class StreamCache {
  public:
+  explicit StreamCache(std::uint64_t max_bytes = ~std::uint64_t{0}) : max_bytes_(max_bytes) {}
   // The decoded data of e, decoded on first use; null with *r set when
   // decoding fails.
   std::shared_ptr<const std::string> get(const Doc &d, const ObjEntry &e, const DecodeLimits &limits,
                                          StreamResult *r);
-  void clear() { by_num_.clear(); }
+  void clear() {
+    by_num_.clear();
+    kept_ = 0;
+  }
 
  private:
   std::unordered_map<int, std::shared_ptr<const std::string>> by_num_;
+  std::uint64_t max_bytes_;
+  std::uint64_t kept_ = 0;
 };
 
 // The FlateDecode-only reading kept for identification's callers and its

@@ -151,7 +151,10 @@ std::shared_ptr<const std::string> StreamCache::get(const Doc &d, const ObjEntry
   auto data = std::make_shared<std::string>();
   *r = stream_decode(d, e, limits, data.get());
   if (!r->ok()) return nullptr;
-  by_num_.emplace(e.num, data);
+  if (data->size() <= max_bytes_ - kept_) {
+    kept_ += data->size();
+    by_num_.emplace(e.num, data);
+  }
   return data;
 }
 

@@ -76,34 +76,54 @@ bool own_int(const Doc &d, const ObjEntry &e, const char *key, int *v) {
   return true;
 }
 
-// Appends the decoded stream of object num (or the streams of the array it
-// names). Returns false after setting the error text.
-bool content_of_ref(const Doc &d, int num, int page_no, bool allow_array, std::string *content);
-
-// Appends the streams an array's references name, a line feed between two.
-bool content_of_array(const Doc &d, const byte *t, int len, int page_no, std::string *content) {
-  std::vector<RefHit> refs;
-  find_refs(t, len, &refs);
-  for (const RefHit &r : refs)
-    if (!content_of_ref(d, r.num, page_no, false, content)) return false;
+// Appends `n` bytes of content, a line feed before them when the page
+// already has some; false (error set) when that makes the page's content
+// longer than a page may be.
+bool append_content(int page_no, const char *data, std::size_t n, std::string *content) {
+  const std::size_t sep = content->empty() ? 0 : 1;
+  if (content->size() + sep + n > k_page_content_max) {
+    set_error("page %ld: content too large (more than %llu bytes)", static_cast<long>(page_no),
+              static_cast<unsigned long long>(k_page_content_max));
+    return false;
+  }
+  if (sep) content->push_back('\n');
+  content->append(data, n);
   return true;
 }
 
-bool content_of_ref(const Doc &d, int num, int page_no, bool allow_array, std::string *content) {
+// Appends the decoded stream of object num (or the streams of the array it
+// names). Returns false after setting the error text.
+bool content_of_ref(const Doc &d, DecodeAccount *acc, int num, int page_no, bool allow_array, std::string *content);
+
+// Appends the streams an array's references name, a line feed between two.
+bool content_of_array(const Doc &d, DecodeAccount *acc, const byte *t, int len, int page_no, std::string *content) {
+  std::vector<RefHit> refs;
+  find_refs(t, len, &refs);
+  for (const RefHit &r : refs)
+    if (!content_of_ref(d, acc, r.num, page_no, false, content)) return false;
+  return true;
+}
+
+bool content_of_ref(const Doc &d, DecodeAccount *acc, int num, int page_no, bool allow_array, std::string *content) {
   int k = num > 0 ? obj_find(&d.objs, num) : -1;
   if (k < 0) return true;  // a reference to nothing is null
   const ObjEntry &e = d.objs.elems[k];
   if (e.is_stream) {
-    std::string data;
-    StreamResult r = stream_decode(d, e, DecodeLimits{}, &data);
-    if (!r.ok()) return fail_decode(page_no, e.num, r);
-    if (!content->empty()) content->push_back('\n');
-    content->append(data);
-    return true;
+    StreamResult r;
+    std::shared_ptr<const std::string> data = acc->decode(d, e, &r);
+    if (!data) {
+      if (r.status == DecodeStatus::limit) {
+        set_too_large_error(page_no, acc);
+        return false;
+      }
+      return fail_decode(page_no, e.num, r);
+    }
+    return append_content(page_no, data->data(), data->size(), content);
   }
   const byte *t;
   int len;
-  if (allow_array && object_text(d, e, &t, &len) && t[0] == '[') return content_of_array(d, t, len, page_no, content);
+  if (allow_array && object_text(d, e, &t, &len) && t[0] == '[')
+    return content_of_array(d, acc, t, len, page_no, content);
   if (object_text(d, e, &t, &len) && token_is(t, 0, len, "null")) return true;
   return fail_content(page_no);
 }
@@ -133,11 +153,10 @@ bool content_inline(const Doc &d, const byte *t, int i, int end, int page_no, st
   else if (data < end && (t[data] == '\r' || t[data] == '\n'))
     data += 1;
   if (data + len > end) return fail_content(page_no);
-  content->append(reinterpret_cast<const char *>(t) + data, static_cast<std::size_t>(len));
-  return true;
+  return append_content(page_no, reinterpret_cast<const char *>(t) + data, static_cast<std::size_t>(len), content);
 }
 
-bool read_content(const Doc &d, const ObjEntry &e, int page_no, std::string *content) {
+bool read_content(const Doc &d, DecodeAccount *acc, const ObjEntry &e, int page_no, std::string *content) {
   content->clear();
   const byte *t;
   int s, end;
@@ -150,12 +169,12 @@ bool read_content(const Doc &d, const ObjEntry &e, int page_no, std::string *con
   int ve = value_end(t, i, end);
   if (t[i] == '<' && i + 1 < end && t[i + 1] == '<') return content_inline(d, t, i, end, page_no, content);
   if (ve < 0) return fail_content(page_no);
-  if (t[i] == '[') return content_of_array(d, t + i, ve - i, page_no, content);
+  if (t[i] == '[') return content_of_array(d, acc, t + i, ve - i, page_no, content);
   if (token_is(t, i, ve, "null")) return true;
   std::vector<RefHit> refs;
   find_refs(t + i, ve - i, &refs);
   if (refs.size() != 1 || refs[0].start != 0) return fail_content(page_no);
-  return content_of_ref(d, refs[0].num, page_no, true, content);
+  return content_of_ref(d, acc, refs[0].num, page_no, true, content);
 }
 
 // The reference of the default RGB colour space in source numbering.
@@ -480,7 +499,7 @@ bool page_resources(const Doc &d, const PageInfo &pi, PageWork *w) {
   return true;
 }
 
-bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *out) {
+bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out) {
   const PageInfo &pi = d.pages.elems[i];
   const int page_no = i + 1;
   int k = obj_find(&d.objs, pi.num);
@@ -510,7 +529,7 @@ bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *
   }
 
   std::string source;
-  if (!read_content(d, e, page_no, &source)) return false;
+  if (!read_content(d, &x.decoded, e, page_no, &source)) return false;
   std::string content;
   ContentWalk walk = rewrite_content(reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()),
                                      w.has_res ? reinterpret_cast<const byte *>(w.res.data()) : nullptr,

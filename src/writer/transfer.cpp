@@ -101,6 +101,23 @@ struct FreeDeleter {
   void operator()(unsigned char *p) const { std::free(p); }
 };
 
+}  // namespace
+
+std::shared_ptr<const std::string> DecodeAccount::decode(const Doc &d, const ObjEntry &e, StreamResult *r) {
+  return cache_.get(d, e, DecodeLimits{k_max_decoded, &budget_}, r);
+}
+
+void set_too_large_error(long page_no, const DecodeAccount *acc) {
+  if (acc->left() < k_doc_decode_budget)
+    set_error("page %ld: content too large (the document's content decodes to more than %llu bytes)", page_no,
+              static_cast<unsigned long long>(k_doc_decode_budget));
+  else
+    set_error("page %ld: content too large (a stream decodes to more than %llu bytes)", page_no,
+              static_cast<unsigned long long>(std::min(k_max_decoded, k_doc_decode_budget)));
+}
+
+namespace {
+
 // How rewriting one copied content stream ended.
 enum class Recode { unchanged, rewritten, failed };
 
@@ -112,20 +129,25 @@ bool compress(std::string plain, std::string *data, bool *flate);
 // of the stream's own resources is re-encoded like page content; without
 // resources of its own every font it selects is unlisted and read as
 // WinAnsi. `failed` sets the error text, naming the page and object.
-Recode recode_content(const Transfer &x, std::size_t k, const ObjEntry &e, const std::vector<DictEntry> &es,
+Recode recode_content(Transfer &x, std::size_t k, const ObjEntry &e, const std::vector<DictEntry> &es,
                       std::string *data, bool *flate) {
   const Doc &d = *x.doc;
   const char *kind = entry_value_is(d.pdf, es, "PatternType", "1")     ? "tiling pattern"
                      : entry_value_is(d.pdf, es, "Subtype", "/Form") ? "form XObject"
                                                                      : "annotation appearance";
   const long page = k < x.page_of.size() ? x.page_of[k] : 0;
-  std::string decoded;
-  StreamResult sr = stream_decode(d, e, DecodeLimits{}, &decoded);
-  if (!sr.ok()) {
+  StreamResult sr;
+  std::shared_ptr<const std::string> held = x.decoded.decode(d, e, &sr);
+  if (!held && sr.status == DecodeStatus::limit) {
+    set_too_large_error(page, &x.decoded);
+    return Recode::failed;
+  }
+  if (!held) {
     set_error("page %ld: %s %ld: cannot read content stream (%s)", page, kind, static_cast<long>(e.num),
               stream_failure_text(sr).c_str());
     return Recode::failed;
   }
+  const std::string &decoded = *held;
   const DictEntry *res = dict_find(d.pdf, es, "Resources");
   std::string rgb;
   ContentWalk w = rewrite_content(reinterpret_cast<const byte *>(decoded.data()), static_cast<int>(decoded.size()),

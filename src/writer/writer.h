@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -157,6 +158,25 @@ std::string format_num(double v);
 
 // ---- object transfer (transfer.cpp) ------------------------------------------------
 
+// What one conversion has decoded of content streams: the document's
+// budget and the cache of decoded streams, so that a stream several pages
+// or forms name is decoded once.
+class DecodeAccount {
+ public:
+  // The decoded data of content stream e (from the cache, or decoded within
+  // what is left of the budget), or null with *r set.
+  std::shared_ptr<const std::string> decode(const Doc &d, const ObjEntry &e, StreamResult *r);
+  std::uint64_t left() const { return budget_.left; }
+
+ private:
+  DecodeBudget budget_{k_doc_decode_budget};
+  StreamCache cache_{k_content_cache_max};
+};
+
+// The error text for a content stream of page_no that decoded to more than
+// one stream may, or than what was left of the document's budget.
+void set_too_large_error(long page_no, const DecodeAccount *acc);
+
 // Source objects reached from the pages' resources, followed transitively.
 struct Transfer {
   const Doc *doc = nullptr;
@@ -190,6 +210,7 @@ struct Transfer {
   std::set<int> opaque_masks;
   std::set<int> gstate_objs;   // objects an /ExtGState resource names
   std::set<int> gstate_dicts;  // objects that are a resource's /ExtGState
+  DecodeAccount decoded;       // content decoded by this conversion
   std::string refusal;
   bool cmyk_used = false;  // a copied dictionary now names k_cmyk_space_key
 
@@ -290,7 +311,7 @@ int page_rotation(const Doc &d, const PageInfo &pi);
 // and its visible annotations' appearances into its XObjects.
 bool page_resources(const Doc &d, const PageInfo &pi, PageWork *w);
 // Appends page i's page object, form XObject and content stream.
-bool write_page(const Doc &d, int i, const PageWork &w, const Transfer &x, Out *out);
+bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out);
 
 // ---- fixed objects (fonts.cpp, colour.cpp) --------------------------------------------
 

@@ -135,6 +135,24 @@ TEST(StreamService, CacheDecodesOnceAndKeepsNoFailure) {
   EXPECT_EQ(*a, "q Q");
   EXPECT_EQ(cache.get(l.g.d, *l.obj(5), zyk::DecodeLimits{}, &r), nullptr);
   EXPECT_EQ(r.status, DecodeStatus::unsupported);
+
+  // A bounded cache keeps what fits; a stream beyond the bound is decoded
+  // again each time, and each decoding is charged to the budget.
+  zyk::StreamCache small(2);
+  zyk::DecodeBudget budget{100};
+  const zyk::DecodeLimits limits{zyk::k_max_decoded, &budget};
+  auto c = small.get(l.g.d, *l.obj(4), limits, &r);
+  auto d = small.get(l.g.d, *l.obj(4), limits, &r);
+  ASSERT_NE(c, nullptr);
+  ASSERT_NE(d, nullptr);
+  EXPECT_NE(c.get(), d.get());
+  EXPECT_EQ(*d, "q Q");
+  EXPECT_EQ(budget.left, 94u);
+  zyk::StreamCache roomy(3);
+  c = roomy.get(l.g.d, *l.obj(4), limits, &r);
+  d = roomy.get(l.g.d, *l.obj(4), limits, &r);
+  EXPECT_EQ(c.get(), d.get());
+  EXPECT_EQ(budget.left, 91u);
 }
 
 TEST(InflateRun, TellsFullFromTruncated) {

@@ -158,3 +158,33 @@ TEST(Content, FormContentInCmykIsConvertedToo) {
   EXPECT_EQ(form.find("ASCIIHex"), std::string::npos);
   EXPECT_EQ(o.data(17), "0 1 1 RG 0 0 m");
 }
+
+// A stream named several times (by one page's /Contents array or by many
+// pages) is read for each use, and a page whose joined content would exceed
+// what one page may hold is refused, however small the file.
+TEST(Content, SharedStreamsAndTheLengthOfOnePage) {
+  const std::string draw = "0 0 m 10 10 l S";
+  EXPECT_EQ(page_content("/Contents [4 0 R 4 0 R]", {wt::stream("/Filter /FlateDecode", deflate(draw))}),
+            draw + "\n" + draw);
+
+  std::vector<std::string> b = {"<< /Type /Catalog /Pages 2 0 R >>", ""};
+  std::string kids;
+  const int pages = 20;
+  for (int i = 0; i < pages; i++) kids += std::to_string(4 + i) + " 0 R ";
+  b[1] = "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " >>";
+  b.push_back(wt::stream("/Filter /FlateDecode", deflate(draw)));
+  for (int i = 0; i < pages; i++)
+    b.push_back("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] /Contents 3 0 R >>");
+  wt::Converted c = wt::convert_text(zyk_test::make_pdf(b));
+  ASSERT_EQ(c.rc, 1) << c.err;
+  wt::Output out = wt::read_output(c.bytes);
+  for (int i = 0; i < pages; i++) EXPECT_EQ(out.data(3 * i + 4), draw) << "page " << i + 1;
+
+  // 30 MiB of white space (30 KiB compressed) named nine times.
+  const std::string blank = deflate(std::string(std::size_t{30} << 20, ' '));
+  std::string err;
+  std::string contents = "/Contents [";
+  for (int i = 0; i < 9; i++) contents += "4 0 R ";
+  page_content(contents + "]", {wt::stream("/Filter /FlateDecode", blank)}, &err);
+  EXPECT_EQ(err, "page 1: content too large (more than 268435456 bytes)");
+}
