@@ -228,6 +228,11 @@ struct StreamResult {
 // /DecodeParms (either may be an indirect object). `corrupt` when the
 // dictionary does not parse or names no filter where one must stand.
 [[nodiscard]] DecodeStatus stream_filters(const Doc &d, const ObjEntry &e, std::vector<FilterStep> *out);
+// The same for a dictionary's entries es over text t. With inline_image
+// the short keys of inline images count too: /F for /Filter, /DP for
+// /DecodeParms (in a stream dictionary /F names an external file).
+[[nodiscard]] DecodeStatus dict_filters(const Doc &d, const byte *t, const std::vector<DictEntry> &es,
+                                        bool inline_image, std::vector<FilterStep> *out);
 
 // Decodes a stream object's data into *out (replaced). A stream without
 // /Filter comes back as stored.

@@ -78,7 +78,14 @@ DecodeStatus stream_filters(const Doc &d, const ObjEntry &e, std::vector<FilterS
   int close = 0;
   if (!stream_dict(d, e, &dt, &dpos, &dend) || !dict_entries(dt, dpos, dend, &es, &close))
     return DecodeStatus::corrupt;
+  return dict_filters(d, dt, es, false, out);
+}
+
+DecodeStatus dict_filters(const Doc &d, const byte *dt, const std::vector<DictEntry> &es, bool inline_image,
+                          std::vector<FilterStep> *out) {
+  out->clear();
   const DictEntry *fe = dict_find(dt, es, "Filter");
+  if (!fe && inline_image) fe = dict_find(dt, es, "F");
   if (!fe) return DecodeStatus::done;
   const byte *ft = dt;
   int fs = fe->val, fend = fe->val_end;
@@ -88,7 +95,9 @@ DecodeStatus stream_filters(const Doc &d, const ObjEntry &e, std::vector<FilterS
 
   const byte *pt = nullptr;
   std::vector<std::pair<int, int>> parms;
-  if (const DictEntry *pe = dict_find(dt, es, "DecodeParms")) {
+  const DictEntry *pe = dict_find(dt, es, "DecodeParms");
+  if (!pe && inline_image) pe = dict_find(dt, es, "DP");
+  if (pe) {
     pt = dt;
     int ps = pe->val, pend = pe->val_end;
     resolve(d, &pt, &ps, &pend);
