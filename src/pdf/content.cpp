@@ -328,7 +328,12 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
     for (ContentHandler *h : handlers) h->op(o);
     w.ops++;
     if (o.edited()) {
-      const int begin = o.start();
+      int begin = o.start();
+      // A dropped operation takes the white space before it along (what
+      // follows it is white space, a delimiter or the end, so no tokens
+      // run together).
+      if (o.dropped() && o.prefix_.empty() && o.suffix_.empty())
+        while (begin > copied && is_pdf_ws(t[begin - 1])) begin--;
       if (begin > copied)
         out->append(reinterpret_cast<const char *>(t) + copied, static_cast<std::size_t>(begin - copied));
       o.render(out);

@@ -43,8 +43,9 @@
 //   std::string out;
 //   ContentWalk w = content_walk(data, len, chain, &out);
 //
-// Dropping an operator is o.drop(); prepend/append put text before and
-// after the operation (marked content around a show, say).
+// Dropping an operator is o.drop() (its operands and the white space before
+// it go too); prepend/append put text before and after the operation
+// (marked content around a show, say).
 #pragma once
 
 #include <cstdint>
