@@ -1,5 +1,6 @@
 // Rewriting of content: one walk of the content walker (pdf/content.h) per
-// content stream, with two handlers chained in this order:
+// content stream (two when the q nesting must be flattened), with two
+// rewriting handlers chained in this order:
 //   1. the text re-encoding for the substitute font (text_rewrite.cpp);
 //   2. the device-CMYK rewriting. The output intent is an RGB profile, and
 //      PDF/A allows device colour only in the family of the output intent,
@@ -15,10 +16,21 @@
 //      are saved by q and restored by Q and reset by g/G/rg/RG/k/K and by
 //      cs/CS with any other space. Colour spaces named through resources,
 //      images and shadings in CMYK are left as they are.
+// Around them, what PDF/A asks of content itself: operators PDF does not
+// define are removed (first, so no handler sees them kept), inline images
+// in LZW are re-encoded and those in device CMYK refused, and the names
+// painted are recorded with their q depth (last, so that q and Q dropped
+// by the nesting treatment are not counted). When the q nesting passes the
+// limit, the content is walked a second time without the q/Q pairs that
+// change nothing, or refused.
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
+#include <memory>
 #include <string_view>
+
+#include "flate/flate.h"
 
 #include "writer/text.h"
 #include "writer/writer.h"
@@ -105,16 +117,297 @@ class DeviceCmyk : public ContentHandler {
   std::vector<Spaces> saved_;
 };
 
+
+// The operators PDF defines (the operator summary of PDF 1.7; inline images
+// are one "BI" operation to the walker, so ID and EI never come alone).
+bool defined_operator(std::string_view op) {
+  static constexpr std::string_view k_ops[] = {
+      "b",  "B",  "b*", "B*", "BDC", "BI", "BMC", "BT", "BX", "c",  "cm", "CS", "cs", "d",  "d0", "d1", "Do",
+      "DP", "EI", "EMC", "ET", "EX", "f",  "F",   "f*", "G",  "g",  "gs", "h",  "i",  "ID", "j",  "J",  "K",
+      "k",  "l",  "m",  "M",  "MP", "n",  "q",   "Q",  "re", "RG", "rg", "ri", "s",  "S",  "SC", "sc", "SCN",
+      "scn", "sh", "T*", "Tc", "Td", "TD", "Tf", "Tj", "TJ", "TL", "Tm", "Tr", "Ts", "Tw", "Tz", "v",  "w",
+      "W",  "W*", "y",  "'",  "\""};
+  if (op.size() > 3) return false;
+  for (std::string_view d : k_ops)
+    if (d == op) return true;
+  return false;
+}
+
+// Operators that change nothing q saves: painting, paths, text showing and
+// positioning (the text matrix is not part of the graphics state), marked
+// content, XObjects and shadings (which restore what they change), the
+// compatibility brackets, and undefined operators (which are removed).
+bool keeps_gstate(std::string_view op) {
+  static constexpr std::string_view k_ops[] = {
+      "m",  "l", "c",  "v",  "y",  "h",  "re", "S",  "s",  "f",  "F",  "f*", "B",  "B*", "b",  "b*", "n",  "BT",
+      "ET", "Tj", "TJ", "'", "Td", "Tm", "T*", "Do", "sh", "BI", "MP", "DP", "BMC", "BDC", "EMC", "BX", "EX"};
+  for (std::string_view k : k_ops)
+    if (k == op) return true;
+  return !defined_operator(op);
+}
+
+// Removes operators PDF does not define, with their operands. A reader
+// skips them (inside BX ... EX by right, elsewhere as an error), so they
+// paint nothing; PDF/A allows none, not even inside BX ... EX.
+class DefinedOperators : public ContentHandler {
+ public:
+  void op(ContentOp &o) override {
+    if (!defined_operator(o.name())) o.drop();
+  }
+};
+
+// The q nesting of content, counted without the walker's bound, and the q/Q
+// pairs that can go without changing anything: a q whose own level (nested
+// levels aside, which restore their own changes) changes nothing before
+// its Q, and a q that is never closed (the content ends at the same state
+// either way, since every level it encloses also runs to the end).
+// Operations are numbered in walking order, which is the same in every walk
+// of the same content.
+class NestingScan : public ContentHandler {
+ public:
+  void op(ContentOp &o) override {
+    const std::size_t n = count_++;
+    removable_.push_back(false);
+    if (o.is("q")) {
+      open_.push_back({n, false});
+      max_ = std::max(max_, open_.size());
+    } else if (o.is("Q")) {
+      if (open_.empty()) return;
+      if (!open_.back().dirty) removable_[open_.back().at] = removable_[n] = true;
+      open_.pop_back();
+    } else if (!open_.empty() && !keeps_gstate(o.name())) {
+      open_.back().dirty = true;
+    }
+  }
+  std::size_t max_depth() const { return max_; }
+  // Call after the walk: marks the levels left open.
+  std::vector<bool> removable() {
+    for (const Level &l : open_) removable_[l.at] = true;
+    return std::move(removable_);
+  }
+
+ private:
+  struct Level {
+    std::size_t at;
+    bool dirty;
+  };
+  std::size_t count_ = 0, max_ = 0;
+  std::vector<Level> open_;
+  std::vector<bool> removable_;
+};
+
+// Drops the q and Q the scan found removable and measures the nesting left.
+class NestingFlatten : public ContentHandler {
+ public:
+  explicit NestingFlatten(std::vector<bool> removable) : removable_(std::move(removable)) {}
+  void op(ContentOp &o) override {
+    const std::size_t n = count_++;
+    if (n < removable_.size() && removable_[n]) {
+      o.drop();
+    } else if (o.is("q")) {
+      max_ = std::max(max_, ++depth_);
+    } else if (o.is("Q") && depth_ > 0) {
+      depth_--;
+    }
+  }
+  std::size_t max_depth() const { return max_; }
+
+ private:
+  std::vector<bool> removable_;
+  std::size_t count_ = 0, depth_ = 0, max_ = 0;
+};
+
+// The spans of a dictionary value's items: the value itself or the members
+// of an array.
+std::vector<std::pair<int, int>> value_items(const byte *t, int s, int e) {
+  std::vector<std::pair<int, int>> out;
+  if (s < e && t[s] == '[') {
+    for (int i = s + 1;;) {
+      i = skip_ws_comments(t, i, e);
+      if (i >= e || t[i] == ']') break;
+      int ve = value_end(t, i, e);
+      if (ve < 0) break;
+      out.push_back({i, ve});
+      i = ve;
+    }
+  } else if (s < e) {
+    out.push_back({s, e});
+  }
+  return out;
+}
+
+// Inline images: LZW, allowed in neither part, is decoded (with every filter
+// before it in the chain) and the image written with its data compressed
+// with Flate and in hexadecimal, followed by the filters that came after the
+// LZW stage. Hexadecimal data cannot hold the "EI" that ends the image, so a
+// reader finds the end where it is. An image in device CMYK (its own colour
+// space, an Indexed base or an alternate) refuses: the output intent is RGB,
+// and the CMYK profile can only be named from a resource dictionary.
+class InlineImages : public ContentHandler {
+ public:
+  InlineImages(const Doc &d, std::string *refusal) : d_(d), refusal_(refusal) {}
+  void op(ContentOp &o) override {
+    if (!o.is("BI") || o.size() == 0) return;
+    const byte *src = o.source();
+    const int ds = o.operand(0).start, de = o.operand(o.size() - 1).end;
+    std::string dict = "<< " + std::string(reinterpret_cast<const char *>(src) + ds, de - ds) + " >>";
+    const byte *t = reinterpret_cast<const byte *>(dict.data());
+    std::vector<DictEntry> es;
+    int close = 0;
+    if (!dict_entries(t, 0, static_cast<int>(dict.size()), &es, &close)) return;
+    const DictEntry *cs = dict_find(t, es, "CS");
+    if (!cs) cs = dict_find(t, es, "ColorSpace");
+    if (cs && refusal_->empty() && names_cmyk(t, cs->val, cs->val_end)) {
+      *refusal_ = "inline image in DeviceCMYK cannot be kept in PDF/A";
+      return;
+    }
+    std::vector<FilterStep> steps;
+    if (dict_filters(d_, t, es, true, &steps) != DecodeStatus::done) return;
+    std::size_t last_lzw = steps.size();
+    for (std::size_t k = 0; k < steps.size(); k++)
+      if (steps[k].kind == FilterKind::lzw) last_lzw = k;
+    if (last_lzw == steps.size()) return;
+    // The data: after ID and one white-space byte, to the white space
+    // before EI.
+    int p = skip_ws_comments(src, de, o.end());
+    if (p + 2 > o.end() || src[p] != 'I' || src[p + 1] != 'D') return;
+    const int data_start = p + 3;
+    int data_end = o.end() - 2;
+    if (data_end > data_start && is_pdf_ws(src[data_end - 1])) data_end--;
+    if (data_end < data_start) data_end = data_start;
+    std::string plain;
+    ChainResult r = filter_chain(steps.data(), last_lzw + 1, src + data_start,
+                                 static_cast<std::size_t>(data_end - data_start), DecodeLimits{}, &plain);
+    if (r.status != DecodeStatus::done) {
+      if (refusal_->empty()) *refusal_ = "cannot decode the LZW data of an inline image";
+      return;
+    }
+    unsigned char *packed = nullptr;
+    std::uint64_t packed_len = 0;
+    if (sx_deflate(reinterpret_cast<const unsigned char *>(plain.data()), plain.size(), &packed, &packed_len) != 0) {
+      if (refusal_->empty()) *refusal_ = "cannot compress an inline image";
+      return;
+    }
+    std::string hex;
+    hex.reserve(static_cast<std::size_t>(packed_len) * 2 + packed_len / 32 + 2);
+    static const char k_digits[] = "0123456789ABCDEF";
+    for (std::uint64_t i = 0; i < packed_len; i++) {
+      hex += k_digits[packed[i] >> 4];
+      hex += k_digits[packed[i] & 15];
+      if (i % 40 == 39) hex += '\n';
+    }
+    std::free(packed);
+    hex += '>';
+
+    // The filters and parameters after the LZW stage, as written.
+    const DictEntry *fe = dict_find(t, es, "F");
+    if (!fe) fe = dict_find(t, es, "Filter");
+    const DictEntry *pe = dict_find(t, es, "DP");
+    if (!pe) pe = dict_find(t, es, "DecodeParms");
+    std::vector<std::pair<int, int>> fnames = fe ? value_items(t, fe->val, fe->val_end) : decltype(fnames){};
+    std::vector<std::pair<int, int>> parms = pe ? value_items(t, pe->val, pe->val_end) : decltype(parms){};
+    std::string filters = "/AHx /Fl", dp = "null null";
+    bool any_dp = false;
+    for (std::size_t k = last_lzw + 1; k < fnames.size(); k++) {
+      filters += ' ';
+      filters.append(dict, fnames[k].first, fnames[k].second - fnames[k].first);
+      dp += ' ';
+      if (k < parms.size()) {
+        dp.append(dict, parms[k].first, parms[k].second - parms[k].first);
+        any_dp = true;
+      } else {
+        dp += "null";
+      }
+    }
+    std::string text = "BI";
+    for (const DictEntry &x : es) {
+      if (key_is(t, x, "F") || key_is(t, x, "Filter") || key_is(t, x, "DP") || key_is(t, x, "DecodeParms") ||
+          key_is(t, x, "L") || key_is(t, x, "Length"))
+        continue;
+      text += ' ';
+      text.append(dict, x.key, x.val_end - x.key);
+    }
+    text += " /F [" + filters + "]";
+    if (any_dp) text += " /DP [" + dp + "]";
+    text += " ID\n" + hex + "\nEI";
+    o.replace(0, o.size(), std::move(text));
+  }
+
+ private:
+  // True when the colour space value names device CMYK anywhere in it.
+  static bool names_cmyk(const byte *t, int s, int e) {
+    for (auto [a, b] : value_items(t, s, e)) {
+      if (token_is(t, a, b, "/CMYK") || token_is(t, a, b, "/DeviceCMYK")) return true;
+      if (t[a] == '[' && names_cmyk(t, a, b)) return true;
+    }
+    return false;
+  }
+  const Doc &d_;
+  std::string *refusal_;
+};
+
+// The names content paints through resources (XObjects of Do, patterns
+// selected by scn/SCN), each with the deepest q nesting it is painted at,
+// and the deepest nesting written. It runs after the handlers that drop q
+// and Q, and counts only those kept.
+class PaintedNames : public ContentHandler {
+ public:
+  explicit PaintedNames(ContentFindings *f) : f_(f) {}
+  void op(ContentOp &o) override {
+    if (o.dropped()) return;
+    if (o.is("q")) {
+      f_->depth = std::max(f_->depth, ++depth_);
+      return;
+    }
+    if (o.is("Q")) {
+      if (depth_ > 0) depth_--;
+      return;
+    }
+    const std::size_t n = o.size();
+    if (n == 0 || o.operand(n - 1).type != OperandType::name) return;
+    std::map<std::string, int> *to = o.is("Do") ? &f_->xobjects : (o.is("scn") || o.is("SCN")) ? &f_->patterns : nullptr;
+    if (!to) return;
+    int &at = (*to)[o.name_text(n - 1)];
+    at = std::max(at, depth_);
+  }
+
+ private:
+  ContentFindings *f_;
+  int depth_ = 0;
+};
+
 }  // namespace
 
 ContentWalk rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x,
-                            std::string *out) {
+                            std::string *out, ContentFindings *found) {
   ResourceFonts fonts;
   if (res) resource_fonts(*x.doc, res, res_len, &fonts);
-  std::unique_ptr<ContentHandler> text = text_recode_handler(fonts, &x.map);
-  DeviceCmyk cmyk;
-  ContentHandler *chain[] = {text.get(), &cmyk};
-  return content_walk(content, len, chain, out);
+  // The nesting handler sees the operators the ones before it keep; the
+  // painted names come last and see the q/Q nesting drops.
+  auto walk = [&](ContentHandler *nesting) {
+    found->refusal.clear();
+    found->depth = 0;
+    found->xobjects.clear();
+    found->patterns.clear();
+    std::unique_ptr<ContentHandler> text = text_recode_handler(fonts, &x.map);
+    DefinedOperators defined;
+    InlineImages images(*x.doc, &found->refusal);
+    PaintedNames painted(found);
+    DeviceCmyk cmyk;
+    ContentHandler *chain[] = {&defined, text.get(), &cmyk, &images, nesting, &painted};
+    return content_walk(content, len, chain, out);
+  };
+  NestingScan scan;
+  ContentWalk w = walk(&scan);
+  const auto limit = static_cast<std::size_t>(found->depth_limit);
+  if (scan.max_depth() <= limit) return w;
+  // Too deep: the content is walked again without the q/Q pairs that
+  // change nothing.
+  NestingFlatten flatten(scan.removable());
+  w = walk(&flatten);
+  if (flatten.max_depth() > limit && found->refusal.empty())
+    found->refusal = "graphics states nested deeper than " + std::to_string(k_max_nesting);
+  return w;
 }
 
 void cmyk_to_rgb(const std::string &in, std::string *out) {

@@ -243,12 +243,31 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   Out out;
   out.offsets.assign(highest + 1, Out::k_unwritten);
   write_header_catalog_tree(nb, &out);
+  std::vector<ContentFindings> found(static_cast<std::size_t>(n));
   for (int i = 0; i < n && !out.failed; i++)
-    if (!write_page(*d, i, work[static_cast<std::size_t>(i)], x, &out)) return 0;
+    if (!write_page(*d, i, work[static_cast<std::size_t>(i)], x, &out, &found[static_cast<std::size_t>(i)])) return 0;
   // Every content stream is rewritten before the font objects list the
   // glyphs that rewriting marks.
   if (!transfer_prepare(&x)) return 0;
   if (!x.refusal.empty()) return refuse(x);
+  // The q nesting a reader reaches on each page: the page's content is
+  // painted inside one q (two with annotations), annotation appearances
+  // inside two, and forms and patterns add theirs below the depth they are
+  // painted at.
+  for (int i = 0; i < n; i++) {
+    const PageWork &w = work[static_cast<std::size_t>(i)];
+    const int annots = w.annot_paint.empty() ? 0 : 1;
+    int deepest = 1 + annots +
+                  painted_nesting(x, found[static_cast<std::size_t>(i)],
+                                  w.has_res ? reinterpret_cast<const byte *>(w.res.data()) : nullptr,
+                                  static_cast<int>(w.res.size()));
+    for (int form : w.annot_forms)
+      if (auto it = x.nesting.find(form); it != x.nesting.end()) deepest = std::max(deepest, 2 + it->second);
+    if (deepest > k_max_nesting) {
+      set_error("page %ld: graphics states nested deeper than %d", static_cast<long>(i + 1), k_max_nesting);
+      return 0;
+    }
+  }
   if (!write_font_objects(nb, part, &out)) return 0;
   write_colour_objects(nb, &out);
   write_metadata(nb, part, doc_meta(*d), &out);

@@ -499,7 +499,7 @@ bool page_resources(const Doc &d, const PageInfo &pi, PageWork *w) {
   return true;
 }
 
-bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out) {
+bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, ContentFindings *found_out) {
   const PageInfo &pi = d.pages.elems[i];
   const int page_no = i + 1;
   int k = obj_find(&d.objs, pi.num);
@@ -531,14 +531,23 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out) {
   std::string source;
   if (!read_content(d, &x.decoded, e, page_no, &source)) return false;
   std::string content;
+  ContentFindings found;
+  // The page's content is painted inside a q, and one more with painted
+  // annotations (below).
+  found.depth_limit = k_max_nesting - (w.annot_paint.empty() ? 1 : 2);
   ContentWalk walk = rewrite_content(reinterpret_cast<const byte *>(source.data()), static_cast<int>(source.size()),
                                      w.has_res ? reinterpret_cast<const byte *>(w.res.data()) : nullptr,
-                                     static_cast<int>(w.res.size()), x, &content);
+                                     static_cast<int>(w.res.size()), x, &content, &found);
   if (!walk.complete) {
     set_error("page %ld: cannot parse content (it ends inside a token at byte %ld)", static_cast<long>(page_no),
               static_cast<long>(walk.problem));
     return false;
   }
+  if (!found.refusal.empty()) {
+    set_error("page %ld: %s", static_cast<long>(page_no), found.refusal.c_str());
+    return false;
+  }
+  *found_out = std::move(found);
   if (!w.annot_paint.empty()) {
     // The page's own content in its own graphics state, so that whatever
     // it leaves set does not move or recolour the annotations painted after.

@@ -35,10 +35,15 @@
 // reached (a refusal names the page that first reached it) and again when
 // it is written; LZW data, allowed in neither part, is decoded and written
 // compressed with Flate, and a form whose content cannot be decoded refuses
-// the conversion instead of being copied still encoded.
+// the conversion instead of being copied still encoded. Rewriting a form's
+// or pattern's content also tells what it paints: one that paints itself,
+// directly or through others, refuses (a renderer would never finish it),
+// and so does a form that names itself in its own XObject resources.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 
 #include "flate/flate.h"
@@ -130,7 +135,7 @@ bool compress(std::string plain, std::string *data, bool *flate);
 // resources of its own every font it selects is unlisted and read as
 // WinAnsi. `failed` sets the error text, naming the page and object.
 Recode recode_content(Transfer &x, std::size_t k, const ObjEntry &e, const std::vector<DictEntry> &es,
-                      std::string *data, bool *flate) {
+                      std::string *data, bool *flate, ContentFindings *found) {
   const Doc &d = *x.doc;
   const char *kind = entry_value_is(d.pdf, es, "PatternType", "1")     ? "tiling pattern"
                      : entry_value_is(d.pdf, es, "Subtype", "/Form") ? "form XObject"
@@ -151,10 +156,14 @@ Recode recode_content(Transfer &x, std::size_t k, const ObjEntry &e, const std::
   const DictEntry *res = dict_find(d.pdf, es, "Resources");
   std::string rgb;
   ContentWalk w = rewrite_content(reinterpret_cast<const byte *>(decoded.data()), static_cast<int>(decoded.size()),
-                                  res ? d.pdf + res->val : nullptr, res ? res->val_end - res->val : 0, x, &rgb);
+                                  res ? d.pdf + res->val : nullptr, res ? res->val_end - res->val : 0, x, &rgb, found);
   if (!w.complete) {
     set_error("page %ld: %s %ld: cannot parse content (it ends inside a token at byte %ld)", page, kind,
               static_cast<long>(e.num), static_cast<long>(w.problem));
+    return Recode::failed;
+  }
+  if (!found->refusal.empty()) {
+    set_error("page %ld: %s %ld: %s", page, kind, static_cast<long>(e.num), found->refusal.c_str());
     return Recode::failed;
   }
   // LZW data is stored decoded and compressed anew even when nothing in it
@@ -281,6 +290,101 @@ void reach(Transfer *x, int num) {
   objmap_push(&x->map, num, target);
 }
 
+// A value that is one "N G R" as its object's text (a dictionary object
+// only); false when it names nothing usable.
+bool deref(const Doc &d, const byte **t, int *s, int *e) {
+  std::vector<RefHit> refs;
+  find_refs(*t + *s, *e - *s, &refs);
+  if (refs.size() != 1 || refs[0].start != 0) return true;
+  int k = refs[0].num > 0 ? obj_find(&d.objs, refs[0].num) : -1;
+  const byte *text;
+  int len;
+  if (k < 0 || d.objs.elems[k].is_stream || !object_text(d, d.objs.elems[k], &text, &len)) return false;
+  *t = text;
+  *s = skip_ws_comments(text, 0, len);
+  *e = len;
+  return true;
+}
+
+// A name's bytes with #xx resolved, without the slash.
+std::string plain_name(const byte *t, int s, int e) {
+  std::string out;
+  for (int i = s + 1; i < e; i++) {
+    if (t[i] == '#' && i + 2 < e && hex_digit_value(t[i + 1]) >= 0 && hex_digit_value(t[i + 2]) >= 0) {
+      out += static_cast<char>(hex_digit_value(t[i + 1]) << 4 | hex_digit_value(t[i + 2]));
+      i += 2;
+    } else {
+      out += static_cast<char>(t[i]);
+    }
+  }
+  return out;
+}
+
+// The entries of the resource category `cat` (/XObject, /Pattern) of the
+// resources value t[s, e): name (#xx resolved) -> source object number.
+std::map<std::string, int> resource_objects(const Doc &d, const byte *t, int s, int e, const char *cat) {
+  std::map<std::string, int> out;
+  std::vector<DictEntry> rs, cs;
+  int close = 0;
+  if (!deref(d, &t, &s, &e) || s >= e || t[s] != '<' || !dict_entries(t, s, e, &rs, &close)) return out;
+  const DictEntry *c = dict_find(t, rs, cat);
+  if (!c) return out;
+  s = c->val;
+  e = c->val_end;
+  if (!deref(d, &t, &s, &e) || s >= e || t[s] != '<' || !dict_entries(t, s, e, &cs, &close)) return out;
+  for (const DictEntry &x : cs) {
+    std::vector<RefHit> refs;
+    find_refs(t + x.val, x.val_end - x.val, &refs);
+    if (refs.size() == 1 && refs[0].start == 0) out[plain_name(t, x.key, x.key_end)] = refs[0].num;
+  }
+  return out;
+}
+
+// The objects painted by content with these findings, each with the depth
+// it is painted at.
+std::vector<std::pair<int, int>> painted_objects(const Doc &d, const ContentFindings &f, const byte *res,
+                                                 int res_len) {
+  std::vector<std::pair<int, int>> out;
+  if (!res) return out;
+  const int s = skip_ws_comments(res, 0, res_len);
+  for (const auto &[cat, names] : {std::pair{"XObject", &f.xobjects}, std::pair{"Pattern", &f.patterns}}) {
+    if (names->empty()) continue;
+    std::map<std::string, int> objs = resource_objects(d, res, s, res_len, cat);
+    for (const auto &[name, depth] : *names)
+      if (auto it = objs.find(name); it != objs.end()) out.push_back({it->second, depth});
+  }
+  return out;
+}
+
+// The first copied content stream that paints itself, through the forms
+// and patterns it paints (edges: source number -> painted source numbers);
+// 0 when none does.
+int self_painting(const std::map<int, std::vector<std::pair<int, int>>> &paints) {
+  // Iterative depth-first search: 1 on the path, 2 done.
+  std::map<int, int> mark;
+  for (const auto &[root, unused] : paints) {
+    if (mark[root]) continue;
+    std::vector<std::pair<int, std::size_t>> path = {{root, 0}};
+    mark[root] = 1;
+    while (!path.empty()) {
+      auto &[node, next] = path.back();
+      auto it = paints.find(node);
+      if (it == paints.end() || next >= it->second.size()) {
+        mark[node] = 2;
+        path.pop_back();
+        continue;
+      }
+      int to = it->second[next++].first;
+      if (mark[to] == 1) return to;
+      if (mark[to] == 0) {
+        mark[to] = 1;
+        path.push_back({to, 0});
+      }
+    }
+  }
+  return 0;
+}
+
 void reach_all(Transfer *x, const byte *t, int len) {
   std::vector<RefHit> hits;
   find_refs(t, len, &hits);
@@ -364,6 +468,9 @@ void remap_refs(const Transfer &x, const byte *t, int len, std::string *out) {
 bool transfer_prepare(Transfer *x) {
   const Doc &d = *x->doc;
   x->recoded.assign(x->order.size(), Transfer::Recoded{});
+  std::map<int, std::vector<std::pair<int, int>>> paints;
+  std::map<int, int> own_depth;
+  std::set<int> lists_itself;
   for (std::size_t k = 0; k < x->order.size(); k++) {
     const ObjEntry &e = d.objs.elems[obj_find(&d.objs, x->order[k])];
     if (!e.is_stream) continue;
@@ -372,9 +479,20 @@ bool transfer_prepare(Transfer *x) {
     Transfer::Recoded &r = x->recoded[k];
     const int page = k < x->page_of.size() ? x->page_of[k] : 0;
     if (holds_content(d, es) || x->as_form.count(x->order[k])) {
-      Recode rc = recode_content(*x, k, e, es, &r.data, &r.flate);
+      ContentFindings found;
+      Recode rc = recode_content(*x, k, e, es, &r.data, &r.flate, &found);
       if (rc == Recode::failed) return false;
       r.done = rc == Recode::rewritten;
+      const DictEntry *res = dict_find(d.pdf, es, "Resources");
+      const int num = x->order[k];
+      if (res) {
+        paints[num] = painted_objects(d, found, d.pdf + res->val, res->val_end - res->val);
+        // A form that lists itself in its own XObject resources fails
+        // validators even when its content does not paint it.
+        for (const auto &[name, to] : resource_objects(d, d.pdf + res->val, 0, res->val_end - res->val, "XObject"))
+          if (to == num) lists_itself.insert(num);
+      }
+      own_depth[num] = found.depth;
     } else if (stream_needs_reencoding(d, e)) {
       // LZW is allowed in neither part: the data is stored decoded and
       // compressed anew, which changes nothing it holds.
@@ -385,7 +503,54 @@ bool transfer_prepare(Transfer *x) {
         refuse(x, page, "cannot decode the LZW data of object " + std::to_string(x->order[k]));
     }
   }
+  // A form or pattern that paints itself, directly or through others,
+  // would keep a renderer of the archived file painting forever.
+  if (int loop = self_painting(paints)) {
+    const int k = objmap_find(&x->map, loop);
+    const int idx = k >= 0 ? x->map.vals[k] - x->nb.first_copied() : -1;
+    const int page = idx >= 0 && static_cast<std::size_t>(idx) < x->page_of.size() ? x->page_of[idx] : 0;
+    const ObjEntry &e = d.objs.elems[obj_find(&d.objs, loop)];
+    std::vector<DictEntry> es;
+    stream_entries(d, e, &es);
+    const char *kind = entry_value_is(d.pdf, es, "PatternType", "1") ? "tiling pattern" : "form XObject";
+    refuse(x, page, std::string(kind) + " " + std::to_string(loop) + " paints itself");
+    return true;
+  }
+  if (!lists_itself.empty()) {
+    const int num = *lists_itself.begin();
+    const int k = objmap_find(&x->map, num);
+    const int idx = k >= 0 ? x->map.vals[k] - x->nb.first_copied() : -1;
+    refuse(x, idx >= 0 && static_cast<std::size_t>(idx) < x->page_of.size() ? x->page_of[idx] : 0,
+           "form XObject " + std::to_string(num) + " names itself in its own resources");
+  }
+  // Nesting through what each stream paints, children first (the paint
+  // graph has no cycle here).
+  for (const auto &[root, unused] : own_depth) {
+    if (x->nesting.count(root)) continue;
+    std::vector<std::pair<int, std::size_t>> path = {{root, 0}};
+    while (!path.empty()) {
+      auto &[node, next] = path.back();
+      const std::vector<std::pair<int, int>> &to = paints[node];
+      if (next < to.size()) {
+        const int child = to[next++].first;
+        if (!x->nesting.count(child) && own_depth.count(child)) path.push_back({child, 0});
+        continue;
+      }
+      int total = own_depth[node];
+      for (const auto &[child, at] : to)
+        if (auto it = x->nesting.find(child); it != x->nesting.end()) total = std::max(total, at + it->second);
+      x->nesting[node] = total;
+      path.pop_back();
+    }
+  }
   return true;
+}
+
+int painted_nesting(const Transfer &x, const ContentFindings &f, const byte *res, int res_len) {
+  int total = f.depth;
+  for (const auto &[num, at] : painted_objects(*x.doc, f, res, res_len))
+    if (auto it = x.nesting.find(num); it != x.nesting.end()) total = std::max(total, at + it->second);
+  return total;
 }
 
 void transfer_write(const Transfer &x, Out *out) {

@@ -27,6 +27,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -213,6 +214,10 @@ struct Transfer {
   DecodeAccount decoded;       // content decoded by this conversion
   std::string refusal;
   bool cmyk_used = false;  // a copied dictionary now names k_cmyk_space_key
+  // The deepest q nesting of each copied content stream (source number)
+  // with the forms and patterns it paints, counted through them; filled
+  // by transfer_prepare.
+  std::map<int, int> nesting;
 
   Transfer() = default;
   Transfer(const Transfer &) = delete;
@@ -270,8 +275,29 @@ const char *jpx_problem(const unsigned char *p, std::uint64_t n);
 // the fonts of the resource dictionary text given (source numbering; may be
 // null), then device CMYK to RGB. The result tells whether the content
 // parsed completely.
+//
+// The walk also removes operators PDF does not define, re-encodes LZW
+// inline images, and flattens q/Q pairs that change nothing when the
+// nesting passes depth_limit. What it cannot make conforming it names in
+// found->refusal (without a page: the caller adds page and object).
+// The names painted come with the deepest q nesting they are painted at:
+// a reader's graphics-state stack holds the levels of the content that
+// paints a form or pattern below the levels of the form's own content.
+struct ContentFindings {
+  int depth_limit = 28;                 // in: the deepest q nesting wanted
+  std::string refusal;                  // out: why the content cannot be written
+  int depth = 0;                        // out: the deepest q nesting written
+  std::map<std::string, int> xobjects;  // out: names painted with Do
+  std::map<std::string, int> patterns;  // out: names selected with scn/SCN
+};
 ContentWalk rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x,
-                            std::string *out);
+                            std::string *out, ContentFindings *found);
+// The deepest q nesting reached through content with these findings whose
+// resources are res[0, res_len) (source numbering): its own, or that of a
+// form or pattern it paints added to the depth it is painted at.
+int painted_nesting(const Transfer &x, const ContentFindings &f, const byte *res, int res_len);
+// The q nesting PDF/A allows, counted as a reader's graphics-state stack.
+inline constexpr int k_max_nesting = 28;
 // The device-colour rewriting alone: k/K become rg/RG, "/DeviceCMYK cs|CS"
 // becomes "/DeviceRGB", and the four operands of sc/scn/SC/SCN in that space
 // become three.
@@ -311,7 +337,9 @@ int page_rotation(const Doc &d, const PageInfo &pi);
 // and its visible annotations' appearances into its XObjects.
 bool page_resources(const Doc &d, const PageInfo &pi, PageWork *w);
 // Appends page i's page object, form XObject and content stream.
-bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out);
+// The page's findings (q nesting, what it paints) go to *found for the
+// nesting check that follows the forms' rewriting.
+bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, ContentFindings *found);
 
 // ---- fixed objects (fonts.cpp, colour.cpp) --------------------------------------------
 

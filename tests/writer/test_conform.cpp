@@ -89,7 +89,47 @@ struct Case {
   const char *absent;      // a regex the written output must not match (or null)
   const char *present;     // one it must match (or null)
   int absent_in = 3;       // the parts (bit 1: part 1, bit 2: part 2) where `absent` holds
+  // Regexes over the decoded data of every stream written: what the
+  // content must not hold, and what it must.
+  const char *content_absent = nullptr;
+  const char *content_present = nullptr;
 };
+
+std::string repeat(const std::string &s, int n) {
+  std::string out;
+  out.reserve(s.size() * static_cast<std::size_t>(n));
+  for (int i = 0; i < n; i++) out += s;
+  return out;
+}
+
+// Pages whose content is as given, in forms and patterns too.
+std::string pattern_page(const std::string &pattern_extra, const std::string &data) {
+  return page_with("<< /Pattern << /P1 5 0 R >> >>", "/Pattern cs /P1 scn 0 0 50 50 re f",
+                   {wt::stream("/PatternType 1 /PaintType 1 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10 " +
+                                   pattern_extra,
+                               data)});
+}
+
+std::string appearance_page(const std::string &data) {
+  std::vector<std::string> b = wt::one_page("/Annots [5 0 R]", "0 0 10 10 re f");
+  b.push_back("<< /Type /Annot /Subtype /Square /Rect [0 0 20 20] /F 4 /AP << /N 6 0 R >> >>");
+  b.push_back(wt::stream("/BBox [0 0 20 20]", data));
+  return zyk_test::make_pdf(b);
+}
+
+std::string inline_image(const std::string &dict, const std::string &data) {
+  return "q 10 0 0 10 0 0 cm BI " + dict + " ID " + data + " EI Q 0 0 5 5 re f";
+}
+
+const std::string k_too_deep = "graphics states nested deeper than 28";
+
+// A form of 10 levels painted under `levels` levels of the page's content.
+std::string deep_form_page(int levels) {
+  return page_with("<< /XObject << /Fm1 5 0 R >> >>",
+                   repeat("q 1 0 0 1 1 1 cm ", levels) + "/Fm1 Do" + repeat(" Q", levels),
+                   {wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 50 50]",
+                               repeat("q 0.5 g ", 10) + "0 0 1 1 re f" + repeat(" Q", 10))});
+}
 
 std::vector<Case> cases() {
   return {
@@ -179,6 +219,71 @@ std::vector<Case> cases() {
        nullptr},
       {"form box beyond the real limit",
        form_page("/BBox [-32768.5 -32768.5 32768.5 32768.5]", "0 0 10 10 re f"), {"", "", ""}, "32768", nullptr, 1},
+      {"undefined operators in page content, inside BX/EX too",
+       page_with("<< >>", "0 0 10 10 re xxx f 1 2 yyy 0.5 g BX 3 zzz EX 0 0 5 5 re f", {}), {"", "", ""}, nullptr,
+       nullptr, 3, "xxx|yyy|zzz|\\b[12] +0\\.5 g", "0\\.5 g\\s+BX\\s+EX"},
+      {"undefined operator in a form", form_page("/BBox [0 0 50 50]", "0 0 10 10 re xxx f"), {"", "", ""}, nullptr,
+       nullptr, 3, "xxx", "re\\s+f"},
+      {"undefined operator in a tiling pattern", pattern_page("/Resources << >>", "0 0 5 5 re yyy f"), {"", "", ""},
+       nullptr, nullptr, 3, "yyy", nullptr},
+      {"undefined operator in an annotation appearance", appearance_page("0 0 20 20 re wvq f"), {"", "", ""}, nullptr,
+       nullptr, 3, "wvq", nullptr},
+      {"a million nested q that change nothing",
+       page_with("<< >>", repeat("q ", 1000000) + "0 0 10 10 re f " + repeat("Q ", 1000000), {}), {"", "", ""},
+       nullptr, nullptr, 3, "q\\s+q", "re f"},
+      {"a million q never closed",
+       page_with("<< >>", repeat("q 0.5 g ", 1000000) + "0 0 10 10 re f", {}), {"", "", ""}, nullptr, nullptr, 3,
+       "q\\s+0\\.5 g", "re f"},
+      {"nesting past the limit that changes the state at every level",
+       page_with("<< >>", repeat("q 1 0 0 1 1 1 cm ", 29) + "0 0 1 1 re f" + repeat(" Q", 29), {}),
+       {"", "page 1: " + k_too_deep, "page 1: " + k_too_deep}, nullptr, nullptr},
+      {"nesting past the limit with redundant levels between",
+       page_with("<< >>", repeat("q 1 0 0 1 1 1 cm q ", 20) + "0 0 1 1 re f" + repeat(" Q Q", 20), {}), {"", "", ""},
+       nullptr, nullptr, 3, nullptr, "(q 1 0 0 1 1 1 cm\\s+){20}0 0 1 1 re f(\\s+Q){20}"},
+      {"nesting at the limit kept as it is (the page's content is painted inside one q)",
+       page_with("<< >>", repeat("q ", 27) + "0 0 1 1 re f" + repeat(" Q", 27), {}), {"", "", ""}, nullptr, nullptr, 3,
+       nullptr, "(q ){27}0 0 1 1 re f( Q){27}"},
+      {"nesting past the limit through a form the page paints deep down", deep_form_page(20),
+       {"", "page 1: " + k_too_deep, "page 1: " + k_too_deep}, nullptr, nullptr},
+      {"nesting within the limit through a form", deep_form_page(15), {"", "", ""}, nullptr, nullptr},
+      {"nesting past the limit in a form",
+       form_page("/BBox [0 0 50 50]", repeat("q 0.5 g ", 29) + "0 0 1 1 re f" + repeat(" Q", 29)),
+       {"", "page 1: form XObject 5: " + k_too_deep, "page 1: form XObject 5: " + k_too_deep}, nullptr, nullptr},
+      {"LZW inline image",
+       page_with("<< >>", inline_image("/W 2 /H 2 /CS /G /BPC 8 /F /LZW", lzw_plain("\x10\x20\x30\x40")), {}),
+       {"", "", ""}, nullptr, nullptr, 3, "/LZW", "/F \\[/AHx /Fl\\] ID\\n[0-9A-F]+>\\nEI"},
+      {"LZW inline image behind another filter",
+       page_with("<< >>", inline_image("/W 2 /H 2 /CS /G /BPC 8 /Filter [/AHx /LZWDecode]",
+                                       "80040403020404>"),
+                 {}),
+       {"", "", ""}, nullptr, nullptr, 3, "/LZW", "/F \\[/AHx /Fl\\]"},
+      {"undecodable LZW inline image",
+       page_with("<< >>", inline_image("/W 2 /H 2 /CS /G /BPC 8 /F /LZW", "\xff\xff\xff\xff"), {}),
+       {"", "page 1: cannot decode the LZW data of an inline image",
+        "page 1: cannot decode the LZW data of an inline image"},
+       nullptr, nullptr},
+      {"device CMYK inline image",
+       page_with("<< >>", inline_image("/W 1 /H 1 /CS /CMYK /BPC 8", std::string("\x00\xff\x00\x00", 4)), {}),
+       {"", "page 1: inline image in DeviceCMYK cannot be kept in PDF/A",
+        "page 1: inline image in DeviceCMYK cannot be kept in PDF/A"},
+       nullptr, nullptr},
+      {"form that paints itself",
+       form_page("/BBox [0 0 50 50] /Resources << /XObject << /Fm1 5 0 R >> >>", "0 0 1 1 re f /Fm1 Do"),
+       {"", "page 1: form XObject 5 paints itself", "page 1: form XObject 5 paints itself"}, nullptr, nullptr},
+      {"forms that paint each other",
+       form_page("/BBox [0 0 50 50] /Resources << /XObject << /A 6 0 R >> >>", "/A Do",
+                 {wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 50 50] /Resources 7 0 R", "/B Do"),
+                  "<< /XObject << /B 5 0 R >> >>"}),
+       {"", "page 1: form XObject 5 paints itself", "page 1: form XObject 5 paints itself"}, nullptr, nullptr},
+      {"form that lists itself in its resources but paints something else",
+       form_page("/BBox [0 0 50 50] /Resources << /XObject << /Fm1 5 0 R /Fm2 6 0 R >> >>", "/Fm2 Do",
+                 {wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 50 50]", "0 0 1 1 re f")}),
+       {"", "page 1: form XObject 5 names itself in its own resources",
+        "page 1: form XObject 5 names itself in its own resources"},
+       nullptr, nullptr},
+      {"pattern that paints itself",
+       pattern_page("/Resources << /Pattern << /P1 5 0 R >> >>", "/Pattern cs /P1 scn 0 0 5 5 re f"),
+       {"", "page 1: tiling pattern 5 paints itself", "page 1: tiling pattern 5 paints itself"}, nullptr, nullptr},
   };
 }
 
@@ -212,6 +317,17 @@ TEST(Conform, EachCauseConvertsToAConformingFileOrRefusesWithItsMessage) {
       }
       if (c.present) {
         EXPECT_TRUE(std::regex_search(copied, std::regex(c.present))) << c.present;
+      }
+      if (c.content_absent || c.content_present) {
+        wt::Output o = wt::read_output(out.bytes);
+        std::string data;
+        for (const auto &[num, at] : o.offsets) data += o.data(num) + "\n";
+        if (c.content_absent) {
+          EXPECT_FALSE(std::regex_search(data, std::regex(c.content_absent))) << c.content_absent;
+        }
+        if (c.content_present) {
+          EXPECT_TRUE(std::regex_search(data, std::regex(c.content_present))) << c.content_present;
+        }
       }
     }
   }
