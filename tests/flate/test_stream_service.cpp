@@ -48,6 +48,8 @@ TEST(StreamService, EachEndingIsDistinct) {
       {"truncated", "/Filter /FlateDecode", z.substr(0, z.size() / 2), DecodeStatus::truncated, "",
        "FlateDecode: truncated data"},
       {"bad header", "/Filter /FlateDecode", "xyz", DecodeStatus::corrupt, "", "FlateDecode: corrupt data"},
+      // The example of the LZW description in the PDF reference.
+      {"lzw", "/Filter /LZWDecode", "\x80\x0b\x60\x50\x22\x0c\x0c\x85\x01", DecodeStatus::done, "-----A---B", ""},
       {"ascii85", "/Filter /ASCII85Decode", "87cURD]i,\"Ebo80~>", DecodeStatus::done, "Hello World!", ""},
       {"ascii85 bad digit", "/Filter /A85", "87cUR\x7f~>", DecodeStatus::corrupt, "", "ASCII85Decode: corrupt data"},
       {"run length", "/Filter /RunLengthDecode", std::string("\x02" "abc" "\xfe" "z" "\x80", 7), DecodeStatus::done,

@@ -83,7 +83,7 @@ TEST(ContentWalk, EditsComposeOverOneParse) {
   });
   const std::string in = "1 g  0.1 0.2 0.3 rg xyz BX xyz EX (a) Tj 0 0 0 1 k";
   EXPECT_EQ(walk(in, {&recolour, &drop_unknown, &wrap, &operator_too}),
-            "0.5 g  0 0 1 rg  BX xyz EX /Span<<>>BDC (a) Tj EMC 1 0 0 rg");
+            "0.5 g  0 0 1 rg BX xyz EX /Span<<>>BDC (a) Tj EMC 1 0 0 rg");
 
   // Overlapping edits: the later replaces the union.
   Fn first([](ContentOp &o) { o.replace(0, 0, "A"); });

@@ -12,27 +12,6 @@
 
 namespace {
 
-// LZW codes of 9 bits, one per byte, between a clear code and the end code:
-// valid LZW that never grows its table past 9-bit codes for short data.
-std::string lzw_plain(const std::string &data) {
-  std::string out;
-  std::uint32_t acc = 0;
-  int n = 0;
-  auto put = [&](unsigned code) {
-    acc = (acc << 9) | code;
-    n += 9;
-    while (n >= 8) {
-      out += static_cast<char>((acc >> (n - 8)) & 0xFF);
-      n -= 8;
-    }
-  };
-  put(256);
-  for (unsigned char c : data) put(c);
-  put(257);
-  if (n > 0) out += static_cast<char>((acc << (8 - n)) & 0xFF);
-  return out;
-}
-
 // A JP2 file's boxes up to an empty codestream: channels, bit depth (1..38)
 // and the colour specifications (method, approximation) given.
 std::string jp2(int channels, int depth, const std::vector<std::pair<int, int>> &colr) {
@@ -171,9 +150,9 @@ std::vector<Case> cases() {
        form_page("/BBox [0 0 50 50] /Group << /S /Transparency /CS /DeviceRGB >>", "0 0 10 10 re f"), {"", "", ""},
        nullptr, nullptr},
       {"LZW form content",
-       form_page("/BBox [0 0 50 50] /Filter /LZWDecode", lzw_plain("0 0 10 10 re f")), {"", "", ""}, "/LZW", nullptr},
+       form_page("/BBox [0 0 50 50] /Filter /LZWDecode", wt::lzw_plain("0 0 10 10 re f")), {"", "", ""}, "/LZW", nullptr},
       {"LZW image",
-       image_page(k_gray_image + " /Filter /LZWDecode", lzw_plain("\x10\x20\x30\x40"), {}), {"", "", ""}, "/LZW",
+       image_page(k_gray_image + " /Filter /LZWDecode", wt::lzw_plain("\x10\x20\x30\x40"), {}), {"", "", ""}, "/LZW",
        "/FlateDecode"},
       {"undecodable form content",
        form_page("/BBox [0 0 50 50] /Filter /FlateDecode", "not deflate data"),
@@ -250,7 +229,7 @@ std::vector<Case> cases() {
        form_page("/BBox [0 0 50 50]", repeat("q 0.5 g ", 29) + "0 0 1 1 re f" + repeat(" Q", 29)),
        {"", "page 1: form XObject 5: " + k_too_deep, "page 1: form XObject 5: " + k_too_deep}, nullptr, nullptr},
       {"LZW inline image",
-       page_with("<< >>", inline_image("/W 2 /H 2 /CS /G /BPC 8 /F /LZW", lzw_plain("\x10\x20\x30\x40")), {}),
+       page_with("<< >>", inline_image("/W 2 /H 2 /CS /G /BPC 8 /F /LZW", wt::lzw_plain("\x10\x20\x30\x40")), {}),
        {"", "", ""}, nullptr, nullptr, 3, "/LZW", "/F \\[/AHx /Fl\\] ID\\n[0-9A-F]+>\\nEI"},
       {"LZW inline image behind another filter",
        page_with("<< >>", inline_image("/W 2 /H 2 /CS /G /BPC 8 /Filter [/AHx /LZWDecode]",

@@ -24,6 +24,27 @@ inline std::string stream(const std::string &dict_entries, const std::string &da
          " >>\nstream\n" + data + "\nendstream";
 }
 
+// LZW codes of 9 bits, one per byte, between a clear code and the end code:
+// valid LZW that never grows its table past 9-bit codes for short data.
+inline std::string lzw_plain(const std::string &data) {
+  std::string out;
+  std::uint32_t acc = 0;
+  int n = 0;
+  auto put = [&](unsigned code) {
+    acc = (acc << 9) | code;
+    n += 9;
+    while (n >= 8) {
+      out += static_cast<char>((acc >> (n - 8)) & 0xFF);
+      n -= 8;
+    }
+  };
+  put(256);
+  for (unsigned char c : data) put(c);
+  put(257);
+  if (n > 0) out += static_cast<char>((acc << (8 - n)) & 0xFF);
+  return out;
+}
+
 // One page with the given resources and content, as bodies 1..4.
 inline std::vector<std::string> one_page(const std::string &page_extra, const std::string &content,
                                          const std::string &resources = "<< >>") {
