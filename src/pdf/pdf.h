@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/base.h"
@@ -175,6 +176,10 @@ int skip_ws_comments(const byte *t, int pos, int len);
 // comments: a dictionary, array, string, name, reference "N G R" or other
 // token. -1 when the text ends inside it or no value starts there.
 int value_end(const byte *t, int pos, int len);
+// The spans of a value's items: the members of an array, or the value
+// itself when it is no array (a filter name, say, or one parameter
+// dictionary).
+std::vector<std::pair<int, int>> value_items(const byte *t, int s, int e);
 
 // An indirect reference found in text: source number (-1 when the digits do
 // not fit 31 bits) and the byte range from its first digit to after its R.

@@ -40,25 +40,6 @@ void resolve(const Doc &d, const byte **t, int *s, int *e) {
   *e = len;
 }
 
-// The items of a value: the value itself, or the members of an array.
-std::vector<std::pair<int, int>> items(const byte *t, int s, int e) {
-  std::vector<std::pair<int, int>> out;
-  if (s < e && t[s] == '[') {
-    int i = s + 1;
-    for (;;) {
-      i = skip_ws_comments(t, i, e);
-      if (i >= e || t[i] == ']') break;
-      int ve = value_end(t, i, e);
-      if (ve < 0) break;
-      out.push_back({i, ve});
-      i = ve;
-    }
-  } else if (s < e) {
-    out.push_back({s, e});
-  }
-  return out;
-}
-
 // The stream's dictionary and where its bytes are.
 bool stream_dict(const Doc &d, const ObjEntry &e, const byte **t, int *pos, int *end) {
   if (e.in_objstm || e.dict_off < 0) return false;
@@ -91,7 +72,7 @@ DecodeStatus dict_filters(const Doc &d, const byte *dt, const std::vector<DictEn
   int fs = fe->val, fend = fe->val_end;
   resolve(d, &ft, &fs, &fend);
   if (token_is(ft, fs, fend, "null")) return DecodeStatus::done;
-  auto filters = items(ft, fs, fend);
+  auto filters = value_items(ft, fs, fend);
 
   const byte *pt = nullptr;
   std::vector<std::pair<int, int>> parms;
@@ -101,7 +82,7 @@ DecodeStatus dict_filters(const Doc &d, const byte *dt, const std::vector<DictEn
     pt = dt;
     int ps = pe->val, pend = pe->val_end;
     resolve(d, &pt, &ps, &pend);
-    parms = items(pt, ps, pend);
+    parms = value_items(pt, ps, pend);
   }
   for (std::size_t k = 0; k < filters.size(); k++) {
     auto [s, f_end] = filters[k];

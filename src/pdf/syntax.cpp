@@ -143,6 +143,24 @@ int value_end(const byte *t, int pos, int len) {
   return e;
 }
 
+std::vector<std::pair<int, int>> value_items(const byte *t, int s, int e) {
+  std::vector<std::pair<int, int>> out;
+  if (s < e && t[s] == '[') {
+    int i = s + 1;
+    for (;;) {
+      i = skip_ws_comments(t, i, e);
+      if (i >= e || t[i] == ']') break;
+      int ve = value_end(t, i, e);
+      if (ve < 0) break;
+      out.push_back({i, ve});
+      i = ve;
+    }
+  } else if (s < e) {
+    out.push_back({s, e});
+  }
+  return out;
+}
+
 void find_refs(const byte *t, int len, std::vector<RefHit> *out) {
   int i = 0;
   while (i < len) {

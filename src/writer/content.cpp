@@ -217,24 +217,6 @@ class NestingFlatten : public ContentHandler {
   std::size_t count_ = 0, depth_ = 0, max_ = 0;
 };
 
-// The spans of a dictionary value's items: the value itself or the members
-// of an array.
-std::vector<std::pair<int, int>> value_items(const byte *t, int s, int e) {
-  std::vector<std::pair<int, int>> out;
-  if (s < e && t[s] == '[') {
-    for (int i = s + 1;;) {
-      i = skip_ws_comments(t, i, e);
-      if (i >= e || t[i] == ']') break;
-      int ve = value_end(t, i, e);
-      if (ve < 0) break;
-      out.push_back({i, ve});
-      i = ve;
-    }
-  } else if (s < e) {
-    out.push_back({s, e});
-  }
-  return out;
-}
 
 // Inline images: LZW, allowed in neither part, is decoded (with every filter
 // before it in the chain) and the image written with its data compressed
