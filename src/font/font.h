@@ -4,10 +4,9 @@
 // display profile.
 //
 // The road through this folder: the writer reads the substitute font's facts
-// once (ttf_global_init), collects each page's font resources
-// (page_fonts_collect), classifies every transferred object (analyse_font),
-// turns single-byte codes of simple fonts into glyph ids of the substitute
-// font while marking them used (code_to_gid), and finally writes the widths
+// once (ttf_global_init), classifies every transferred object (analyse_font),
+// maps the characters of the source text to glyph ids of the substitute font
+// (substitute_gid; the writer marks the glyphs it draws), and finally writes the widths
 // (ttf_advance) and the ToUnicode CMap (tu_emit) of the glyphs marked.
 #pragma once
 
@@ -91,29 +90,6 @@ struct FontInfo {
   int kind;       // FONT_*
   int encoding;   // ENC_*
 };
-
-inline constexpr int k_font_name_max = 63;
-
-// One font resource of a page: resource name (without the slash) and the
-// object number of the font dictionary it names.
-struct PageFont {
-  char name[k_font_name_max + 1];
-  std::int32_t obj_num;
-};
-
-// Growable list owned by the caller; zero-filled is empty. Starts at 16
-// entries and doubles.
-struct PageFontList {
-  PageFont *items;
-  int count;
-  int cap;
-};
-
-void page_font_list_free(PageFontList *l);
-
-// Appends the font resources found in one page's resources dictionary text:
-// the entries of an inline /Font dictionary and of one given by reference.
-void page_fonts_collect(const unsigned char *res, int res_len, PageFontList *list, const Doc *d);
 
 // 1 when the object is a font dictionary (record filled with kind and
 // encoding), 0 otherwise (record holds obj_num, FONT_OTHER, ENC_NONE).

@@ -188,10 +188,6 @@ int resolve_pages(const byte *pdf, int pdf_len, const ObjVec *objs, int node, in
   return resolve_node(pdf, pdf_len, objs, node, max_num, pages, visited, rotate, 0, InheritedBoxes{});
 }
 
-void fill_pageinfo(const byte *pdf, int pdf_len, const ObjEntry &e, PageInfo *pi) {
-  if (!own_box(pdf, pdf_len, e, {"CropBox", "MediaBox"}, pi->box)) std::memcpy(pi->box, k_default_box, sizeof k_default_box);
-}
-
 int obj_rotate_own(const byte *pdf, int pdf_len, const ObjEntry &e) {
   const byte *t;
   int s, end;
@@ -203,53 +199,104 @@ int obj_rotate_own(const byte *pdf, int pdf_len, const ObjEntry &e) {
   return v < 0 ? -1 : v;
 }
 
-char *page_resources_dict_deep(const byte *pdf, int pdf_len, const ObjVec *objs, const byte *text, int end,
-                               int depth) {
-  if (!text) return nullptr;
-  // Search only this object: start after the last "endobj" before its end.
-  int S = 0;
-  for (int i = end - 6; i >= 0; i--) {
-    if (std::memcmp(text + i, "endobj", 6) == 0) {
-      S = i + 6;
-      break;
+namespace {
+
+enum class ObjKind { dict, null, other };
+
+// What object num is: a dictionary whose entries parse (its text and
+// entries filled in), null (a missing object is null), or anything else.
+ObjKind dict_object(const Doc &d, int num, const byte **t, int *len, std::vector<DictEntry> *es) {
+  int k = num > 0 ? obj_find(&d.objs, num) : -1;
+  if (k < 0) return ObjKind::null;
+  const ObjEntry &e = d.objs.elems[k];
+  int close = 0;
+  if (e.is_stream || !object_text(d, e, t, len)) return ObjKind::other;
+  if (token_is(*t, 0, *len, "null")) return ObjKind::null;
+  return dict_entries(*t, 0, *len, es, &close) ? ObjKind::dict : ObjKind::other;
+}
+
+// Is the resource dictionary t[0, len) readable, with no number standing
+// where a resource category names a resource (a bare number is no
+// reference)? Category dictionaries given by reference are looked into too.
+bool readable_resources(const Doc &d, const byte *t, int len) {
+  std::vector<DictEntry> es;
+  int close = 0;
+  if (!value_readable(t, 0, len) || !dict_entries(t, 0, len, &es, &close)) return false;
+  for (const DictEntry &cat : es) {
+    if (key_is(t, cat, "ProcSet")) continue;
+    const byte *ct = t;
+    int cs = cat.val, ce = cat.val_end;
+    std::vector<DictEntry> entries;
+    if (int ref = value_ref(t, cs, ce); ref >= 0) {
+      ObjKind kind = dict_object(d, ref, &ct, &ce, &entries);
+      if (kind == ObjKind::null) continue;
+      if (kind != ObjKind::dict || !value_readable(ct, 0, ce)) return false;
+      cs = 0;
+    } else if (t[cs] != '<' || !dict_entries(t, cs, ce, &entries, &close)) {
+      continue;
     }
+    for (const DictEntry &x : entries)
+      if (is_digit(ct[x.val]) || ct[x.val] == '-' || ct[x.val] == '+' || ct[x.val] == '.') {
+        if (value_ref(ct, x.val, x.val_end) < 0) return false;
+      }
   }
-  int p = find_name(text, end, S, end, "Resources");
-  if (p >= 0) {
-    int i = skip_ws(text, p + 10, end);
-    if (i < end && text[i] == '<' && i + 1 < end && text[i + 1] == '<') {
-      if (char *copy = dict_text_at(text, end, i)) return copy;
-    } else if (i < end && is_digit(text[i])) {
-      int v = parse_int_at(text, end, &i);
-      int k = v > 0 ? obj_find(objs, v) : -1;
-      if (k >= 0) {
-        const ObjEntry &r = objs->elems[k];
-        char *copy = nullptr;
-        if (r.in_objstm) {
-          const void *lt = r.os_text ? std::memchr(r.os_text, '<', static_cast<std::size_t>(r.os_len)) : nullptr;
-          if (lt) copy = dict_text_at(r.os_text, r.os_len, static_cast<int>(static_cast<const byte *>(lt) - r.os_text));
-        } else if (r.dict_off >= 0) {
-          int bound = r.stream_off > 0 ? r.stream_off : r.endobj_off > 0 ? r.endobj_off : pdf_len;
-          copy = dict_text_at(pdf, bound, r.dict_off);
-        }
-        if (copy) return copy;
+  return true;
+}
+
+}  // namespace
+
+// The search walks the page and its ancestors with the tokenizer, so that a
+// comment, a string or a nested dictionary can neither end the resource
+// dictionary early nor lend it a key: only a node's own top-level
+// /Resources and /Parent entries count. Where a reference is expected only
+// "N G R" is one; a bare number, "N R" or any other value that is not null
+// leaves the resources unknown, and the search says so instead of guessing
+// (the caller refuses the page rather than convert it without its fonts and
+// images). A reference to a missing object is null, and a null /Resources is
+// an absent one.
+ResourcesFound page_resources_text(const Doc &d, int page_num, int max_links, const byte **text, int *len,
+                                   int *bad_obj) {
+  int num = page_num;
+  for (int links = 0;; links++) {
+    *bad_obj = num;
+    const byte *t;
+    int n;
+    std::vector<DictEntry> es;
+    ObjKind node = dict_object(d, num, &t, &n, &es);
+    if (node == ObjKind::null) return ResourcesFound::none;
+    if (node == ObjKind::other) return ResourcesFound::unreadable;
+    if (const DictEntry *r = dict_find(t, es, "Resources"); r && !token_is(t, r->val, r->val_end, "null")) {
+      std::vector<DictEntry> inner;
+      int close = 0;
+      if (t[r->val] == '<') {
+        if (!dict_entries(t, r->val, r->val_end, &inner, &close) ||
+            !readable_resources(d, t + r->val, r->val_end - r->val))
+          return ResourcesFound::unreadable;
+        *text = t + r->val;
+        *len = r->val_end - r->val;
+        return ResourcesFound::found;
+      }
+      int ref = value_ref(t, r->val, r->val_end);
+      if (ref < 0) return ResourcesFound::unreadable;
+      switch (dict_object(d, ref, text, len, &inner)) {
+        case ObjKind::dict:
+          if (readable_resources(d, *text, *len)) return ResourcesFound::found;
+          *bad_obj = ref;
+          return ResourcesFound::unreadable;
+        case ObjKind::other:
+          *bad_obj = ref;
+          return ResourcesFound::unreadable;
+        case ObjKind::null:
+          break;
       }
     }
+    const DictEntry *p = dict_find(t, es, "Parent");
+    if (!p || token_is(t, p->val, p->val_end, "null")) return ResourcesFound::none;
+    int parent = value_ref(t, p->val, p->val_end);
+    if (parent < 0) return ResourcesFound::unreadable;
+    if (links >= max_links) return ResourcesFound::none;
+    num = parent;
   }
-  if (depth <= 0) return nullptr;
-  int q = find_name(text, end, S, end, "Parent");
-  if (q < 0) return nullptr;
-  int i = skip_ws(text, q + 7, end);
-  int v = parse_int_at(text, end, &i);
-  if (v <= 0) return nullptr;
-  int k = obj_find(objs, v);
-  if (k < 0) return nullptr;
-  const ObjEntry &pe = objs->elems[k];
-  if (pe.in_objstm) return page_resources_dict_deep(pdf, pdf_len, objs, pe.os_text, pe.os_len, depth - 1);
-  const byte *pt;
-  int ps, pend;
-  if (!dict_range(pdf, pdf_len, pe, &pt, &ps, &pend)) return nullptr;
-  return page_resources_dict_deep(pdf, pdf_len, objs, pdf, pend, depth - 1);
 }
 
 }  // namespace zyk

@@ -207,6 +207,18 @@ bool dict_entries(const byte *t, int pos, int len, std::vector<DictEntry> *out, 
 bool key_is(const byte *t, const DictEntry &e, const char *name);
 // The entry with key /name, or null.
 const DictEntry *dict_find(const byte *t, const std::vector<DictEntry> &es, const char *name);
+// The object number that the value t[s, e) names when it is one reference
+// "N G R" (white space and comments may follow it), else -1. A bare number
+// or "N R" is no reference.
+int value_ref(const byte *t, int s, int e);
+// Nesting of dictionaries and arrays value_readable looks into.
+inline constexpr int k_value_max_depth = 64;
+// True when t[s, e) is one PDF object, with nothing but white space and
+// comments after it, that reads faithfully: dictionaries of name and value
+// pairs, closed arrays, and as other tokens only numbers, true, false, null
+// and references "N G R" (so "N R" or an unknown keyword is unreadable).
+// Nesting deeper than k_value_max_depth is unreadable too.
+bool value_readable(const byte *t, int s, int e, int depth = 0);
 // True when [s, e) is exactly the given token (after white space).
 bool token_is(const byte *t, int s, int e, const char *tok);
 
@@ -283,9 +295,18 @@ inline constexpr int k_page_tree_max_depth = 256;
 
 int resolve_pages(const byte *pdf, int pdf_len, const ObjVec *objs, int node, int max_num, PageVec *pages,
                   unsigned char *visited, int rotate);
-void fill_pageinfo(const byte *pdf, int pdf_len, const ObjEntry &e, PageInfo *pi);
 int obj_rotate_own(const byte *pdf, int pdf_len, const ObjEntry &e);
-char *page_resources_dict_deep(const byte *pdf, int pdf_len, const ObjVec *objs, const byte *text, int end,
-                               int depth);
+
+// How the search for the resource dictionary of a page ended.
+enum class ResourcesFound { found, none, unreadable };
+// The resource dictionary that applies to page object page_num: its own
+// /Resources, else the nearest ancestor's, following at most max_links
+// /Parent links. `found` gives the dictionary's text from its "<<" to its
+// ">>" (inside the file image or an object-stream text, not a copy);
+// `none` means that neither the page nor an ancestor names one; with
+// `unreadable` *bad_obj is the object whose dictionary, /Resources or
+// /Parent cannot be read.
+[[nodiscard]] ResourcesFound page_resources_text(const Doc &d, int page_num, int max_links, const byte **text,
+                                                 int *len, int *bad_obj);
 
 }  // namespace zyk

@@ -198,6 +198,58 @@ void find_refs(const byte *t, int len, std::vector<RefHit> *out) {
   }
 }
 
+int value_ref(const byte *t, int s, int e) {
+  std::vector<RefHit> refs;
+  find_refs(t + s, e - s, &refs);
+  if (refs.size() != 1 || refs[0].start != 0 || skip_ws_comments(t, s + refs[0].end, e) != e) return -1;
+  return refs[0].num;
+}
+
+// Is t[s, e) one PDF object, read faithfully? Dictionaries must be name and
+// value pairs and arrays must close; a token must be a number, true, false,
+// null or a reference "N G R", so that "N R" (a number and a stray R) or an
+// unknown keyword makes the value unreadable.
+bool value_readable(const byte *t, int s, int e, int depth) {
+  s = skip_ws_comments(t, s, e);
+  if (s >= e || depth > k_value_max_depth) return false;
+  byte c = t[s];
+  if (c == '<' && s + 1 < e && t[s + 1] == '<') {
+    std::vector<DictEntry> es;
+    int close = 0;
+    if (!dict_entries(t, s, e, &es, &close) || skip_ws_comments(t, close + 2, e) != e) return false;
+    for (const DictEntry &x : es)
+      if (!value_readable(t, x.val, x.val_end, depth + 1)) return false;
+    return true;
+  }
+  if (c == '[') {
+    for (int i = s + 1;;) {
+      i = skip_ws_comments(t, i, e);
+      if (i >= e) return false;
+      if (t[i] == ']') return skip_ws_comments(t, i + 1, e) == e;
+      int ve = value_end(t, i, e);
+      if (ve < 0 || !value_readable(t, i, ve, depth + 1)) return false;
+      i = ve;
+    }
+  }
+  int ve = value_end(t, s, e);
+  if (ve < 0 || skip_ws_comments(t, ve, e) != e) return false;
+  if (c == '(' || c == '<' || c == '/') return true;
+  if (token_is(t, s, ve, "true") || token_is(t, s, ve, "false") || token_is(t, s, ve, "null")) return true;
+  if (value_ref(t, s, ve) >= 0) return true;
+  // A number: an optional sign, digits and at most one point.
+  int i = s + (t[s] == '+' || t[s] == '-');
+  int digits = 0, points = 0;
+  for (; i < ve; i++) {
+    if (is_digit(t[i]))
+      digits++;
+    else if (t[i] == '.' && !points)
+      points++;
+    else
+      return false;
+  }
+  return digits > 0;
+}
+
 bool dict_entries(const byte *t, int pos, int len, std::vector<DictEntry> *out, int *close) {
   out->clear();
   if (pos < 0 || pos + 1 >= len || t[pos] != '<' || t[pos + 1] != '<') return false;

@@ -214,7 +214,7 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
       return 0;
     }
     PageWork &w = work[static_cast<std::size_t>(i)];
-    page_resources(*d, pi, &w);
+    if (!page_resources(*d, pi, i + 1, &w)) return 0;
     x.as_form.insert(w.annot_forms.begin(), w.annot_forms.end());
     x.page = i + 1;
     if (w.has_res &&

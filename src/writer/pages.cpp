@@ -45,10 +45,6 @@ namespace zyk {
 
 namespace {
 
-struct FreeDeleter {
-  void operator()(char *p) const { std::free(p); }
-};
-
 bool fail_content(int page_no) {
   set_error("page %ld: cannot read content stream", static_cast<long>(page_no));
   return false;
@@ -471,23 +467,23 @@ int page_rotation(const Doc &d, const PageInfo &pi) {
   return r < 0 ? r + 360 : r;
 }
 
-bool page_resources(const Doc &d, const PageInfo &pi, PageWork *w) {
+bool page_resources(const Doc &d, const PageInfo &pi, int page_no, PageWork *w) {
   int k = obj_find(&d.objs, pi.num);
-  if (k < 0) return false;
+  if (k < 0) {
+    set_error("page object %ld missing", static_cast<long>(pi.num));
+    return false;
+  }
   const ObjEntry &e = d.objs.elems[k];
-  std::unique_ptr<char, FreeDeleter> res;
-  if (e.in_objstm) {
-    res.reset(page_resources_dict_deep(d.pdf, d.pdf_len, &d.objs, e.os_text, e.os_len, k_inherit_depth));
-  } else if (e.dict_off >= 0) {
-    int end = e.stream_off > 0 ? e.stream_off : e.endobj_off > 0 ? e.endobj_off : d.pdf_len;
-    res.reset(page_resources_dict_deep(d.pdf, d.pdf_len, &d.objs, d.pdf, end, k_inherit_depth));
+  const byte *rt = nullptr;
+  int rn = 0, bad = 0;
+  ResourcesFound found = page_resources_text(d, pi.num, k_inherit_depth, &rt, &rn, &bad);
+  if (found == ResourcesFound::unreadable) {
+    set_error("page %ld: cannot read the resources (object %ld)", static_cast<long>(page_no), static_cast<long>(bad));
+    return false;
   }
+  const bool res = found == ResourcesFound::found;
   std::string text;
-  if (res) {
-    int n = static_cast<int>(std::strlen(res.get()));
-    page_fonts_collect(reinterpret_cast<const byte *>(res.get()), n, &w->fonts, &d);
-    text.assign(res.get(), static_cast<std::size_t>(n));
-  }
+  if (res) text.assign(reinterpret_cast<const char *>(rt), static_cast<std::size_t>(rn));
   std::string xobjects;
   collect_annotations(d, e, text, w, &xobjects);
   if (!res && xobjects.empty()) return true;

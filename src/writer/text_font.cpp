@@ -25,20 +25,12 @@ namespace {
 bool value_text(const Doc &d, const byte *t, int s, int e, const byte **vt, int *vlen, const ObjEntry **obj) {
   *obj = nullptr;
   s = skip_ws_comments(t, s, e);
-  int p = s;
-  int n = parse_int_at(t, e, &p);
-  if (n > 0) {
-    int q = skip_ws(t, p, e);
-    if (q < e && is_digit(t[q])) {
-      parse_int_at(t, e, &q);
-      q = skip_ws(t, q, e);
-      if (q < e && t[q] == 'R') {
-        int k = obj_find(&d.objs, n);
-        if (k < 0) return false;
-        *obj = &d.objs.elems[k];
-        return object_text(d, **obj, vt, vlen);
-      }
-    }
+  int n = value_ref(t, s, e);
+  if (n >= 0) {
+    int k = n > 0 ? obj_find(&d.objs, n) : -1;
+    if (k < 0) return false;
+    *obj = &d.objs.elems[k];
+    return object_text(d, **obj, vt, vlen);
   }
   *vt = t + s;
   *vlen = e - s;

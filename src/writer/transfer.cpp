@@ -221,7 +221,9 @@ void inline_font_spans(const Doc &d, const byte *t, int s, int e, int depth, boo
 }
 
 // 0 when a reference to this object must become null, 1 to copy it, 2 for
-// a font replaced by the substitute font.
+// a font replaced by the substitute font, 3 when its value cannot be read
+// faithfully (a dictionary that is no name/value pairs, "N R", an unknown
+// keyword): copied, it would be garbage; left out, a resource would be lost.
 int classify(Transfer *x, const ObjEntry &e) {
   const Doc &d = *x->doc;
   if (e.num == d.catalog_num) return 0;
@@ -237,13 +239,11 @@ int classify(Transfer *x, const ObjEntry &e) {
   int s, end;
   if (dict_range(d.pdf, d.pdf_len, e, &t, &s, &end) && obj_type(t, s, end) != 0) return 0;
   FontInfo fi{};
-  if (analyse_font(&d, e, &fi)) {
-    x->font_infos.push_back(fi);
-    return fi.kind == FONT_TYPE3 ? 1 : 2;
-  }
+  if (analyse_font(&d, e, &fi)) return fi.kind == FONT_TYPE3 ? 1 : 2;
   const byte *text;
   int len;
-  return object_text(d, e, &text, &len) ? 1 : 0;
+  if (!object_text(d, e, &text, &len)) return 0;
+  return value_readable(text, 0, len) ? 1 : 3;
 }
 
 // The source-level text written for a copied object: a stream's cleaned
@@ -282,6 +282,9 @@ void reach(Transfer *x, int num) {
         break;
       case 2:
         target = x->nb.type0();
+        break;
+      case 3:
+        refuse(x, x->page, "object " + std::to_string(num) + " cannot be read");
         break;
       default:
         break;

@@ -191,8 +191,6 @@ struct Transfer {
   // for messages; `page` is the page being collected.
   std::vector<int> page_of;
   int page = 0;
-  // Analysis of every font dictionary reached, in the order reached.
-  std::vector<FontInfo> font_infos;
   std::size_t followed = 0;  // entries of `order` whose references are queued
   // Content streams among the copied objects, rewritten before the font
   // objects are written (rewriting marks the glyphs those objects list).
@@ -308,23 +306,10 @@ void cmyk_to_rgb(const std::string &in, std::string *out);
 struct PageWork {
   std::string res;  // merged source-level resource text, or empty
   bool has_res = false;
-  PageFontList fonts{};
   // Content painting the page's visible annotations, appended to its content,
   // and the source numbers of their appearance streams.
   std::vector<std::string> annot_paint;
   std::vector<int> annot_forms;
-  PageWork() = default;
-  PageWork(const PageWork &) = delete;
-  PageWork &operator=(const PageWork &) = delete;
-  PageWork(PageWork &&o) noexcept
-      : res(std::move(o.res)),
-        has_res(o.has_res),
-        fonts(o.fonts),
-        annot_paint(std::move(o.annot_paint)),
-        annot_forms(std::move(o.annot_forms)) {
-    o.fonts = {};
-  }
-  ~PageWork() { page_font_list_free(&fonts); }
 };
 
 // The page's visible box, x0 y0 x1 y1 with x0 < x1 and y0 < y1 (or the
@@ -334,8 +319,10 @@ void page_box(const Doc &d, const PageInfo &pi, double box[4]);
 // negative multiples of 90 included.
 int page_rotation(const Doc &d, const PageInfo &pi);
 // The page's resource text with /DefaultRGB merged into its colour spaces
-// and its visible annotations' appearances into its XObjects.
-bool page_resources(const Doc &d, const PageInfo &pi, PageWork *w);
+// and its visible annotations' appearances into its XObjects. False, with
+// the error text naming page_no (from 1), when the page object is missing
+// or its resources cannot be read.
+[[nodiscard]] bool page_resources(const Doc &d, const PageInfo &pi, int page_no, PageWork *w);
 // Appends page i's page object, form XObject and content stream.
 // The page's findings (q nesting, what it paints) go to *found for the
 // nesting check that follows the forms' rewriting.

@@ -1,5 +1,4 @@
-// Font resources of a page and the classification of font dictionaries, on
-// small PDF texts built here.
+// The classification of font dictionaries, on small PDF texts built here.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,8 +12,6 @@
 using namespace zyk;
 
 namespace {
-
-using Entries = std::vector<std::pair<std::string, int>>;
 
 // A loaded document: catalog, page tree, one page, then the given bodies
 // from object 4 on.
@@ -37,80 +34,7 @@ struct Fixture {
   }
 };
 
-Entries collect(const std::string &res, const Doc *d) {
-  PageFontList l{};
-  page_fonts_collect(reinterpret_cast<const unsigned char *>(res.data()), static_cast<int>(res.size()), &l, d);
-  Entries out;
-  for (int i = 0; i < l.count; i++) out.emplace_back(l.items[i].name, l.items[i].obj_num);
-  page_font_list_free(&l);
-  return out;
-}
-
 }  // namespace
-
-TEST(PageFontsCollect, ResourceTexts) {
-  Fixture fx({"<< /F1 5 0 R /F2 6 0 R >>", "<< /Type /Font /Subtype /Type1 >>", "<< /Type /Font /Subtype /Type1 >>",
-              "42"},
-             "collect.pdf");
-  ASSERT_EQ(fx.rc, 0) << error_text();
-  const std::string n63(63, 'a'), n64(64, 'b');
-  std::string many = "<< /Font <<";
-  Entries many_want;
-  for (int i = 1; i <= 40; i++) {
-    many += " /F" + std::to_string(i) + " " + std::to_string(100 + i) + " 0 R";
-    many_want.emplace_back("F" + std::to_string(i), 100 + i);
-  }
-  many += " >> >>";
-  struct Case {
-    const char *what;
-    std::string res;
-    Entries want;
-  } cases[] = {
-      {"inline dictionary", "<< /Font << /F1 5 0 R /F2 6 0 R >> /ProcSet [/PDF /Text] >>", {{"F1", 5}, {"F2", 6}}},
-      {"no white space", "<</Font<</F1 5 0 R/F2 6 0 R>>/ProcSet[/PDF/Text]>>", {{"F1", 5}, {"F2", 6}}},
-      {"line ends and tabs", "<< /Font\r\n<<\n/F1\n5\r\n0\tR >> >>", {{"F1", 5}}},
-      {"indirect /Font dictionary", "<< /Font 4 0 R /XObject << /Im1 9 0 R >> >>", {{"F1", 5}, {"F2", 6}}},
-      {"indirect without generation", "<< /Font 4 R >>", {{"F1", 5}, {"F2", 6}}},
-      {"indirect to a missing object", "<< /Font 99 0 R >>", {}},
-      {"indirect to an object without dictionary", "<< /Font 7 0 R >>", {}},
-      {"indirect to object 0", "<< /Font 0 0 R >>", {}},
-      {"name characters _ + - but not .",
-       "<< /Font << /F1.0 5 0 R /F_1 5 0 R /F-1 6 0 R /F+1 7 0 R >> >>", {{"F_1", 5}, {"F-1", 6}, {"F+1", 7}}},
-      {"63 characters kept, 64 dropped", "<< /Font << /" + n63 + " 5 0 R /" + n64 + " 6 0 R >> >>", {{n63, 5}}},
-      {"object number 0 and negative numbers", "<< /Font << /F1 0 0 R /F2 -3 0 R /F3 8 0 R >> >>", {{"F3", 8}}},
-      {"R must end the reference", "<< /Font << /F1 5 0 Rx /F2 6 0 R/F3 7 0 R>> >>", {{"F2", 6}, {"F3", 7}}},
-      {"a string holding >> does not close the dictionary",
-       "<< /Font << /F1 5 0 R /Note (a >> b \\) c) /F2 6 0 R >> /X << /Y 9 0 R >> >>", {{"F1", 5}, {"F2", 6}}},
-      {"nesting inside /Font is not followed, its end is",
-       "<< /Font << /F1 5 0 R /Sub << /F2 6 0 R >> /F3 7 0 R >> /Other 8 0 R >>",
-       {{"F1", 5}, {"F2", 6}, {"F3", 7}}},
-      {"array and name values are ignored", "<< /Font [5 0 R] /Font /Helv /X << /F9 9 0 R >> >>", {}},
-      {"unterminated inline dictionary runs to the end", "<< /Font << /F1 5 0 R /F2 6 0 R", {{"F1", 5}, {"F2", 6}}},
-      {"text ends after /Font", "<< /Font", {}},
-      {"text ends after white space", "<< /Font  \n", {}},
-      {"slash as the last byte", "<< /F1 5 0 R /", {}},
-      {"only the key Font counts", "<< /FontX << /F1 5 0 R >> /Fonts << /F2 6 0 R >> >>", {}},
-      {"two /Font keys contribute in order", "<< /Font << /F1 5 0 R >> /Font 4 0 R >>",
-       {{"F1", 5}, {"F1", 5}, {"F2", 6}}},
-      {"duplicate names are kept", "<< /Font << /F1 5 0 R /F1 6 0 R >> >>", {{"F1", 5}, {"F1", 6}}},
-      {"forty entries", many, many_want},
-  };
-  for (const Case &c : cases) EXPECT_EQ(collect(c.res, &fx.g.d), c.want) << c.what;
-}
-
-TEST(PageFontsCollect, AppendsToAnExistingList) {
-  PageFontList l{};
-  std::string a = "<< /Font << /A 5 0 R >> >>", b = "<< /Font << /B 6 0 R >> >>";
-  page_fonts_collect(reinterpret_cast<const unsigned char *>(a.data()), static_cast<int>(a.size()), &l, nullptr);
-  page_fonts_collect(reinterpret_cast<const unsigned char *>(b.data()), static_cast<int>(b.size()), &l, nullptr);
-  ASSERT_EQ(l.count, 2);
-  EXPECT_STREQ(l.items[0].name, "A");
-  EXPECT_STREQ(l.items[1].name, "B");
-  EXPECT_EQ(l.cap, 16);
-  page_font_list_free(&l);
-  EXPECT_EQ(l.items, nullptr);
-  EXPECT_EQ(l.count, 0);
-}
 
 TEST(AnalyseFont, FontDictionaries) {
   struct Case {
@@ -166,6 +90,18 @@ TEST(AnalyseFont, FontDictionaries) {
       {"/Type /Font only inside a string", "<< /Type /Annot /Subtype /FreeText /Contents (/Type /Font) >>", 0,
        FONT_OTHER, ENC_NONE},
       {"/Type /Fonts", "<< /Type /Fonts /Subtype /Type1 >>", 0, FONT_OTHER, ENC_NONE},
+      // Keys are read as tokens: a /Subtype or /Encoding inside a comment or
+      // a string is no key of the font, and a dictionary that does not parse
+      // is no font dictionary.
+      {"subtype in a comment", "<< /Type /Font % /Subtype /Type3\n /Subtype /TrueType >>", 1, FONT_SIMPLE,
+       ENC_WINANSI},
+      {"subtype and encoding in a string",
+       "<< /Type /Font /BaseFont /X /Note (/Subtype /Type0 /Encoding /MacRomanEncoding) /FirstChar 32 >>", 1,
+       FONT_OTHER, ENC_WINANSI},
+      {"descriptor named only in a string", "<< /Type /Font /Subtype /CIDFontType0 /Note (/FontDescriptor 7 0 R) >>",
+       1, FONT_OTHER, ENC_WINANSI},
+      {"a comment holding >>", "<< /Type /Font % >>\n /Subtype /Type3 >>", 1, FONT_TYPE3, ENC_NONE},
+      {"N R in the dictionary", "<< /Type /Font /Subtype /TrueType /FontDescriptor 7 R >>", 0, FONT_OTHER, ENC_NONE},
       {"a number", "42", 0, FONT_OTHER, ENC_NONE},
       {"an array", "[/Font 1 2]", 0, FONT_OTHER, ENC_NONE},
   };

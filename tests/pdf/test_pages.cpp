@@ -151,20 +151,20 @@ TEST(PageTree, OwnRotation) {
 
 namespace {
 
-// The resource dictionary text for a page, as the writer asks for it.
+// The resource dictionary text for a page, as the writer asks for it, or
+// what the search ended with.
 std::string resources_of(Loaded &l, int page_num) {
-  const ObjEntry *e = l.obj(page_num);
-  if (!e) return "<no page>";
-  const byte *text;
-  int s, end;
-  char *r = nullptr;
-  if (e->in_objstm)
-    r = page_resources_dict_deep(l.d().pdf, l.d().pdf_len, &l.d().objs, e->os_text, e->os_len, 32);
-  else if (dict_range(l.d().pdf, l.d().pdf_len, *e, &text, &s, &end))
-    r = page_resources_dict_deep(l.d().pdf, l.d().pdf_len, &l.d().objs, l.d().pdf, end, 32);
-  std::string out = r ? r : "<null>";
-  std::free(r);
-  return out;
+  const byte *t = nullptr;
+  int n = 0, bad = 0;
+  switch (page_resources_text(l.d(), page_num, 32, &t, &n, &bad)) {
+    case ResourcesFound::found:
+      return std::string(reinterpret_cast<const char *>(t), static_cast<std::size_t>(n));
+    case ResourcesFound::none:
+      return "<null>";
+    case ResourcesFound::unreadable:
+      break;
+  }
+  return "<unreadable " + std::to_string(bad) + ">";
 }
 
 }  // namespace
@@ -190,6 +190,68 @@ TEST(PageResources, OwnIndirectAndInherited) {
       {"none anywhere",
        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>", "<< /Type /Page /Parent 2 0 R >>"},
        "<null>"},
+      // The dictionary is measured by tokens: a ">>" in a comment or a
+      // string neither ends it nor hides the entries after it, and a key
+      // inside a string or a nested dictionary is no key of the page.
+      {"comment holding >>",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /Resources << % old >> entry\n /XObject << /Im1 5 0 R >> >> >>"},
+       "<< % old >> entry\n /XObject << /Im1 5 0 R >> >>"},
+      {"string holding >> and /XObject",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /Resources << /Note (a >> /XObject << /Im9 9 0 R >>) /Font << /F1 4 0 R >> >> >>"},
+       "<< /Note (a >> /XObject << /Im9 9 0 R >>) /Font << /F1 4 0 R >> >>"},
+      {"/Resources of a nested dictionary is not the page's",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Resources << /R 1 >> >>",
+        "<< /Type /Page /Parent 2 0 R /PieceInfo << /App << /Resources << /R 2 >> >> >> /Note (/Resources 4 0 R) >>",
+        "<< /R 4 >>"},
+       "<< /R 1 >>"},
+      {"null /Resources is absent",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Resources << /R 1 >> >>",
+        "<< /Type /Page /Parent 2 0 R /Resources null >>"},
+       "<< /R 1 >>"},
+      {"a reference to a missing object is null",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Resources << /R 1 >> >>",
+        "<< /Type /Page /Parent 2 0 R /Resources 40 0 R >>"},
+       "<< /R 1 >>"},
+      {"indirect object from the parent, in its own text",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Resources 4 0 R >>",
+        "<< /Type /Page /Parent 2 0 R >>", "<< /Font << /F1 5 0 R >> % note >>\n>>"},
+       "<< /Font << /F1 5 0 R >> % note >>\n>>"},
+      // One rule for references: "N G R" only. A bare number or "N R" where
+      // the resources or the parent are named leaves them unknown.
+      {"bare number as /Resources",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /Resources 4 >>", "<< /R 1 >>"},
+       "<unreadable 3>"},
+      {"N R as /Resources",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /Resources 4 R >>", "<< /R 1 >>"},
+       "<unreadable 3>"},
+      {"bare number as /Parent",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Resources << /R 1 >> >>",
+        "<< /Type /Page /Parent 2 >>"},
+       "<unreadable 3>"},
+      {"reference to an object that is no dictionary",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /Resources 4 0 R >>", "[/PDF /Text]"},
+       "<unreadable 4>"},
+      {"bare number naming a font",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 5 >> >> >>"},
+       "<unreadable 3>"},
+      {"N R in an array",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /Resources << /ColorSpace << /C0 [/ICCBased 6 R] >> >> >>"},
+       "<unreadable 3>"},
+      {"N R in a category dictionary given by reference",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /Resources << /XObject 4 0 R >> >>", "<< /Im1 5 R >>"},
+       "<unreadable 3>"},
+      {"resource dictionary that does not parse",
+       {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>",
+        "<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 5 R >> >> >>"},
+       "<unreadable 3>"},
   };
   for (const Case &c : cases) {
     Loaded l;

@@ -85,6 +85,24 @@ const std::vector<FailCase> &fail_cases() {
        with_object(wt::one_page("", "/Fm1 Do", "<< /XObject << /Fm1 5 0 R >> >>"),
                    wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 9 9]", "BT [(a) 5 TJ ET")),
        "page 1: form XObject 5: cannot parse content (it ends inside a token at byte 3)", false},
+      // Resources and the objects they reach are read by tokens, and a
+      // reference is "N G R" only: what cannot be read that way (a bare
+      // number or "N R" where a resource is named, a dictionary that is no
+      // name/value pairs) refuses instead of losing the resource.
+      {"resources named by a bare number",
+       zyk_test::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                           "<< /Type /Page /Parent 2 0 R /Resources 4 /Contents 5 0 R >>", "<< >>",
+                           wt::stream("", "0 0 1 1 re f")}),
+       "page 1: cannot read the resources (object 3)", false},
+      {"image named by N R", zyk_test::make_pdf(wt::one_page("", "/Im1 Do", "<< /XObject << /Im1 5 R >> >>")),
+       "page 1: cannot read the resources (object 3)", false},
+      {"resources object holding N R",
+       with_object(wt::one_page("", "/Fm1 Do", "5 0 R"), "<< /XObject << /Fm1 6 R >> >>"),
+       "page 1: cannot read the resources (object 5)", false},
+      {"reached object that is no name/value pairs",
+       with_object(wt::one_page("", "0 0 1 1 re f", "<< /ExtGState << /G1 5 0 R >> >>"),
+                   "<< /Type /ExtGState /Name /F12 0 R >>"),
+       "page 1: object 5 cannot be read", false},
       // A box without area, and no other box to fall back on.
       {"empty page box",
        zyk_test::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",

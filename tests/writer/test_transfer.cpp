@@ -59,7 +59,7 @@ std::string transfer_pdf() {
                  "\x80"),
       /*10*/
       "<< /Type /ExtGState /ZykMissing 99 0 R /ZykPage 3 0 R /ZykTag (gs10) /ZykText (5 0 R) % 5 0 R\n"
-      " /ZykSpaced 9\n0\tR /ZykName /F12 0 R >>",
+      " /ZykSpaced 9\n0\tR /ZykName /F12 /ZykArray [/F12 0] >>",
       /*11*/ "<< /Type /OCG /Name (layer) /ZykTag (ocg11) /ZykCatalog 1 0 R /ZykPages 2 0 R >>",
       /*12*/ "1",
       /*13*/ "<< /Type /FontDescriptor /ZykTag (fd13) >>",
@@ -110,7 +110,8 @@ TEST(Transfer, FollowsReferencesTransitivelyAndCopiesEachObjectOnce) {
   // strings, comments and names keep their digits; any white space
   // separates the parts of a reference.
   std::string g = o.dict(gs);
-  for (const char *s : {"/ZykMissing null", "/ZykPage null", "/ZykText (5 0 R)", "% 5 0 R\n", "/ZykName /F12 0 R"})
+  for (const char *s :
+       {"/ZykMissing null", "/ZykPage null", "/ZykText (5 0 R)", "% 5 0 R\n", "/ZykName /F12 /ZykArray [/F12 0]"})
     EXPECT_NE(g.find(s), std::string::npos) << s << " in " << g;
   EXPECT_NE(g.find("/ZykSpaced " + ref(smask)), std::string::npos) << g;
   EXPECT_NE(o.dict(ocg).find("/ZykCatalog null /ZykPages null"), std::string::npos);
@@ -226,4 +227,42 @@ TEST(Transfer, GlyphsUsedOnlyInCopiedFormsAreListedInTheWidths) {
   ASSERT_EQ(c.rc, 1) << c.err;
   wt::Output o = wt::read_output(c.bytes);
   EXPECT_NE(o.dict(7).find("/W ["), std::string::npos) << o.dict(7);  // B + 1 with B = 6
+}
+
+// The page's resource dictionary is read by tokens: a ">>" inside a
+// comment or a string neither ends it early nor lends it entries, so the
+// image named after it is copied and the page still paints it.
+TEST(Transfer, ResourcesWithCommentsAndStringsKeepTheirImage) {
+  struct Case {
+    const char *what;
+    std::string resources;
+  } cases[] = {
+      {"comment holding >>", "<< % old >> entry\n /XObject << /Im1 5 0 R >> >>"},
+      {"string holding >> and /XObject", "<< /ZykNote (a >> /XObject << /Im1 6 0 R >>) /XObject << /Im1 5 0 R >> >>"},
+  };
+  for (const Case &c : cases) {
+    std::vector<std::string> b = wt::one_page("", "q 100 0 0 50 0 0 cm /Im1 Do Q", c.resources);
+    b.push_back(wt::stream("/Type /XObject /Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceGray "
+                           "/BitsPerComponent 8 /ZykTag (image5)",
+                           std::string(1, '\0')));
+    b.push_back(wt::stream("/Type /XObject /Subtype /Image /Width 1 /Height 1 /ColorSpace /DeviceGray "
+                           "/BitsPerComponent 8 /ZykTag (decoy6)",
+                           std::string(1, '\xff')));
+    wt::Converted conv = wt::convert_text(zyk_test::make_pdf(b), 2);
+    ASSERT_EQ(conv.rc, 1) << c.what << ": " << conv.err;
+    wt::Output o = wt::read_output(conv.bytes);
+    const int image = tagged(o, "image5");
+    ASSERT_GT(image, 0) << c.what;
+    EXPECT_EQ(tagged(o, "decoy6"), 0) << c.what << ": only the resources' own entry is followed";
+    // Page 0's form (object 4) names the image as /Im1 and paints it.
+    EXPECT_NE(o.dict(4).find("/XObject << /Im1 " + ref(image) + " >>"), std::string::npos) << c.what << o.dict(4);
+    EXPECT_NE(o.data(4).find("/Im1 Do"), std::string::npos) << c.what;
+    if (wt::have_tool("pdftoppm")) {
+      wt::Image img = wt::render(conv.out_path);
+      ASSERT_FALSE(img.px.empty()) << c.what;
+      // The image's black covers the page's lower left quarter only.
+      EXPECT_EQ(img.px[static_cast<std::size_t>(img.h - 1) * static_cast<std::size_t>(img.w)], 0) << c.what;
+      EXPECT_EQ(img.px[static_cast<std::size_t>(img.w - 1)], 255) << c.what;
+    }
+  }
 }
