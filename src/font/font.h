@@ -36,22 +36,11 @@ struct TtfInfo {
   int ok;             // 1 once ttf_info has completed
 };
 
-// A private copy of one table, allocated with malloc; release with
-// ttf_table_free (or std::free on data).
-struct TtfTable {
-  unsigned char *data;
-  std::uint64_t size;
-};
-
 // 1 when the first directory record with this 4-byte tag lies within the
 // file; its offset and length are reported whenever a record matched.
 int find_table(const unsigned char *font, std::uint64_t len, const char tag[4], std::uint32_t *off,
                std::uint32_t *length);
 int ttf_info(const unsigned char *font, std::uint64_t len, TtfInfo *out);
-// tag: a NUL-terminated name of up to four characters ("glyf", "cvt"); a
-// shorter name is padded with spaces as sfnt tags are.
-int ttf_table(const unsigned char *font, std::uint64_t len, const char *tag, TtfTable *out);
-void ttf_table_free(TtfTable *t);
 // Glyph id the font's preferred Unicode cmap subtable gives the code point,
 // or -1 when it maps nothing to it.
 int ttf_unicode_to_gid(const unsigned char *font, std::uint64_t len, std::uint32_t cp);
@@ -118,9 +107,6 @@ void tu_reset();
 // time, so a conversion that uses a hundred glyphs costs a thousand word
 // tests, not 65,536 bit tests.
 std::vector<int> tu_used_glyphs();
-// Glyph id of the substitute font for a single-byte code of a simple source
-// font (marked used), or -1 when the code has no character.
-int code_to_gid(const FontInfo &f, int code);
 
 // The embedded substitute font's cmap and advances, remembered for the
 // process: exactly ttf_unicode_to_gid and ttf_advance on

@@ -88,22 +88,4 @@ void tu_reset() {
   std::memset(g_tu_used, 0, sizeof g_tu_used);
 }
 
-// Code -> Unicode through the font's single-byte encoding (Mac OS Roman, or
-// WinAnsi for everything else), Unicode -> glyph through the substitute
-// font's cmap. A character the font lacks lands on glyph 0 (.notdef) and is
-// still recorded, so the first such character keeps its Unicode value in the
-// ToUnicode CMap. A code without a character marks nothing.
-int code_to_gid(const FontInfo &f, int code) {
-  int u = f.encoding == ENC_MACROMAN ? macroman_to_unicode(code) : winansi_to_unicode(code);
-  if (u < 0) return -1;
-  int g = 0;
-  if (g_ttf_ready == 1) {
-    g = substitute_gid(static_cast<std::uint32_t>(u));
-    if (g < 0 || g >= k_tu_glyphs) g = 0;
-  }
-  g_tu_used[g >> 3] = static_cast<unsigned char>(g_tu_used[g >> 3] | 1u << (g & 7));
-  if (u != 0 && g_tu_uni[g] == 0) g_tu_uni[g] = static_cast<std::uint32_t>(u);
-  return g;
-}
-
 }  // namespace zyk

@@ -220,31 +220,6 @@ int ttf_info(const unsigned char *font, std::uint64_t len, TtfInfo *out) {
   return 1;
 }
 
-int ttf_table(const unsigned char *font, std::uint64_t len, const char *tag, TtfTable *out) {
-  if (!out) return 0;
-  out->data = nullptr;
-  out->size = 0;
-  if (!tag) return 0;
-  // sfnt tags are four bytes, short names padded with spaces ("cvt ").
-  char t4[4] = {' ', ' ', ' ', ' '};
-  for (int i = 0; i < 4 && tag[i]; i++) t4[i] = tag[i];
-  std::uint32_t off = 0, tl = 0;
-  if (!find_table(font, len, t4, &off, &tl)) return 0;
-  auto *p = static_cast<unsigned char *>(std::malloc(tl ? tl : 1));
-  if (!p) return 0;
-  if (tl) std::memcpy(p, font + off, tl);
-  out->data = p;
-  out->size = tl;
-  return 1;
-}
-
-void ttf_table_free(TtfTable *t) {
-  if (!t) return;
-  std::free(t->data);
-  t->data = nullptr;
-  t->size = 0;
-}
-
 int ttf_unicode_to_gid(const unsigned char *font, std::uint64_t len, std::uint32_t cp) {
   Span cm{};
   std::uint32_t nsub = 0;

@@ -5,10 +5,12 @@
 #include <bit>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/base.h"
 #include "font/font.h"
+#include "writer/text.h"
 #include "zyk_out_pdfa.h"
 
 using namespace zyk;
@@ -116,9 +118,12 @@ TEST(PdfaInitExport, VisibleInTheSharedLibrary) {
   dlclose(h);
 }
 
-TEST_F(Glyphs, CodeToGidRecordsFirstCharacterPerGlyph) {
+// The writer marks a glyph with the first character drawn with it: the
+// ToUnicode CMap then gives that character back.
+TEST_F(Glyphs, TextGlyphRecordsFirstCharacterPerGlyph) {
   struct Step {
-    int enc, code, gid;
+    std::uint32_t u;
+    int gid;
   };
   struct Record {
     int gid;
@@ -130,25 +135,16 @@ TEST_F(Glyphs, CodeToGidRecordsFirstCharacterPerGlyph) {
     std::vector<Record> after;  // glyphs that must be marked, with their record
     int marked;                 // number of glyphs marked in all
   } cases[] = {
-      {"WinAnsi A", {{ENC_WINANSI, 0x41, 36}}, {{36, 0x41}}, 1},
-      {"Mac e-acute and WinAnsi e-acute share a glyph",
-       {{ENC_MACROMAN, 0x8E, 169}, {ENC_WINANSI, 0xE9, 169}}, {{169, 0xE9}}, 1},
-      {"space then no-break space keeps U+0020", {{ENC_WINANSI, 0x20, 3}, {ENC_WINANSI, 0xA0, 3}}, {{3, 0x20}}, 1},
-      {"no-break space then space keeps U+00A0", {{ENC_WINANSI, 0xA0, 3}, {ENC_WINANSI, 0x20, 3}}, {{3, 0xA0}}, 1},
-      {"code 0 marks glyph 0 but records nothing", {{ENC_WINANSI, 0x00, 0}}, {{0, 0}}, 1},
-      {"control code lands on glyph 0 and is recorded; the Apple logo keeps it",
-       {{ENC_WINANSI, 0x01, 0}, {ENC_MACROMAN, 0xF0, 0}}, {{0, 0x01}}, 1},
-      {"undefined WinAnsi code marks nothing", {{ENC_WINANSI, 0x81, -1}, {ENC_WINANSI, 0x9D, -1}}, {}, 0},
-      {"no encoding reads as WinAnsi", {{ENC_NONE, 0x80, 549}}, {{549, 0x20AC}}, 1},
-      {"Mac euro", {{ENC_MACROMAN, 0xDB, 549}, {ENC_MACROMAN, 0x41, 36}}, {{549, 0x20AC}, {36, 0x41}}, 2},
-      {"codes outside a byte", {{ENC_WINANSI, 256, -1}, {ENC_MACROMAN, -1, -1}}, {}, 0},
+      {"A", {{0x41, 36}}, {{36, 0x41}}, 1},
+      {"space then no-break space keeps U+0020", {{0x20, 3}, {0xA0, 3}}, {{3, 0x20}}, 1},
+      {"no-break space then space keeps U+00A0", {{0xA0, 3}, {0x20, 3}}, {{3, 0xA0}}, 1},
+      {"U+0000 marks nothing", {{0, -1}}, {}, 0},
+      {"a character the font lacks marks nothing", {{0xF8FF, -1}, {0x10000, -1}}, {}, 0},
+      {"euro and A", {{0x20AC, 549}, {0x41, 36}}, {{549, 0x20AC}, {36, 0x41}}, 2},
   };
   for (const Case &c : cases) {
     tu_reset();
-    for (const Step &s : c.steps) {
-      FontInfo f{7, FONT_SIMPLE, s.enc};
-      EXPECT_EQ(code_to_gid(f, s.code), s.gid) << c.what << " code " << s.code;
-    }
+    for (const Step &s : c.steps) EXPECT_EQ(text_glyph(s.u), s.gid) << c.what << " U+" << std::hex << s.u;
     for (const Record &r : c.after) {
       EXPECT_TRUE(used(r.gid)) << c.what;
       EXPECT_EQ(g_tu_uni[r.gid], r.uni) << c.what;
@@ -158,8 +154,7 @@ TEST_F(Glyphs, CodeToGidRecordsFirstCharacterPerGlyph) {
 }
 
 TEST_F(Glyphs, EachConversionStartsFromAnEmptyRecord) {
-  FontInfo f{1, FONT_SIMPLE, ENC_WINANSI};
-  code_to_gid(f, 'A');
+  text_glyph('A');
   tu_reset();
   EXPECT_EQ(used_count(), 0);
   EXPECT_EQ(g_tu_uni[36], 0u);
@@ -167,22 +162,24 @@ TEST_F(Glyphs, EachConversionStartsFromAnEmptyRecord) {
 }
 
 TEST_F(Glyphs, ToUnicodeSmallCases) {
-  FontInfo win{1, FONT_SIMPLE, ENC_WINANSI};
   struct Case {
     const char *what;
-    std::vector<int> codes;
+    std::vector<std::pair<int, std::uint32_t>> marks;  // glyph, character (0: none)
     std::string body;
   } cases[] = {
       {"nothing used: header and trailer only", {}, ""},
-      {"A and B", {'A', 'B'}, "2 beginbfchar\n<0024> <0041>\n<0025> <0042>\nendbfchar\n"},
-      {"ordered by glyph id, not by first use", {'B', 'A'}, "2 beginbfchar\n<0024> <0041>\n<0025> <0042>\nendbfchar\n"},
-      {"glyph 0 first reached by U+0001", {0x01, 0x00}, "1 beginbfchar\n<0000> <0001>\nendbfchar\n"},
-      {"glyph 0 reached only by code 0 maps to itself", {0x00}, "1 beginbfchar\n<0000> <0000>\nendbfchar\n"},
-      {"euro", {0x80}, "1 beginbfchar\n<0225> <20AC>\nendbfchar\n"},
+      {"A and B", {{36, 'A'}, {37, 'B'}}, "2 beginbfchar\n<0024> <0041>\n<0025> <0042>\nendbfchar\n"},
+      {"ordered by glyph id, not by first use", {{37, 'B'}, {36, 'A'}},
+       "2 beginbfchar\n<0024> <0041>\n<0025> <0042>\nendbfchar\n"},
+      {"glyph 0 with U+0001", {{0, 0x01}}, "1 beginbfchar\n<0000> <0001>\nendbfchar\n"},
+      {"a glyph without character maps to its own id", {{0, 0}, {40, 0}},
+       "2 beginbfchar\n<0000> <0000>\n<0028> <0028>\nendbfchar\n"},
+      {"euro", {{549, 0x20AC}}, "1 beginbfchar\n<0225> <20AC>\nendbfchar\n"},
+      {"beyond the BMP: a surrogate pair", {{100, 0x1F600}}, "1 beginbfchar\n<0064> <D83DDE00>\nendbfchar\n"},
   };
   for (const Case &c : cases) {
     tu_reset();
-    for (int code : c.codes) code_to_gid(win, code);
+    for (auto [g, u] : c.marks) mark(g, u);
     EXPECT_EQ(mappings(emit()), c.body) << c.what;
   }
 }
