@@ -66,9 +66,19 @@ struct SourceCMap {
     std::vector<std::u32string> list;  // <lo> <hi> [<d0> <d1> ...]
   };
   std::vector<Range> ranges;
+  // The ranges as disjoint runs of codes sorted by lo, each naming the
+  // first range in `ranges` that holds its codes (overlapping ranges: the
+  // earlier one wins, as a scan in order would find). Built by cmap_parse;
+  // cmap_lookup searches it in logarithmic time.
+  struct Run {
+    std::uint32_t lo, hi;
+    std::uint32_t range;
+  };
+  std::vector<Run> runs;
 };
 
-// Parses CMap text (the decoded stream). Malformed parts are passed over.
+// Parses CMap text (the decoded stream), adding to what *out holds, and
+// indexes the ranges. Malformed parts are passed over.
 void cmap_parse(const unsigned char *t, std::size_t len, SourceCMap *out);
 // The characters a code maps to; empty when none.
 std::u32string cmap_lookup(const SourceCMap &m, std::uint32_t code);

@@ -12,8 +12,10 @@
 // <00> <FF> <00FF> gives U+00FF, U+0100, ...). A range whose low and high
 // code differ in length, or whose high is below its low, is dropped. Entries
 // beyond k_cmap_max_entries are ignored, and a range is looked up without
-// being expanded, so a hostile <0000> <FFFF> costs nothing.
+// being expanded, so a hostile <0000> <FFFF> costs nothing; the ranges are
+// indexed once, so a lookup costs log n however many ranges a CMap holds.
 #include <algorithm>
+#include <set>
 
 #include "font/glyph_names.h"
 #include "writer/text.h"
@@ -115,6 +117,46 @@ bool word_is(const unsigned char *t, const Token &tk, const char *w) {
   return tk.type == Tok::word && s == w;
 }
 
+// Splits the ranges into disjoint runs, each owned by the earliest range
+// that covers it: one sweep over the sorted range ends, keeping the ranges
+// open at each point in an ordered set whose first member owns the codes up
+// to the next end. Adjacent runs of one range are joined. n log n for n
+// ranges, and at most 2n - 1 runs.
+void index_ranges(SourceCMap *m) {
+  m->runs.clear();
+  struct Edge {
+    std::uint64_t at;  // first code of the change
+    bool opens;
+    std::uint32_t range;
+  };
+  std::vector<Edge> edges;
+  edges.reserve(m->ranges.size() * 2);
+  for (std::size_t i = 0; i < m->ranges.size(); i++) {
+    const auto idx = static_cast<std::uint32_t>(i);
+    edges.push_back({m->ranges[i].lo, true, idx});
+    edges.push_back({std::uint64_t{m->ranges[i].hi} + 1, false, idx});
+  }
+  std::sort(edges.begin(), edges.end(), [](const Edge &a, const Edge &b) { return a.at < b.at; });
+  std::set<std::uint32_t> open;
+  for (std::size_t i = 0; i < edges.size();) {
+    const std::uint64_t at = edges[i].at;
+    for (; i < edges.size() && edges[i].at == at; i++) {
+      if (edges[i].opens)
+        open.insert(edges[i].range);
+      else
+        open.erase(edges[i].range);
+    }
+    if (open.empty() || i == edges.size()) continue;
+    // Codes at .. edges[i].at - 1 belong to the earliest open range.
+    const auto lo = static_cast<std::uint32_t>(at), hi = static_cast<std::uint32_t>(edges[i].at - 1);
+    const std::uint32_t owner = *open.begin();
+    if (!m->runs.empty() && m->runs.back().range == owner && std::uint64_t{m->runs.back().hi} + 1 == at)
+      m->runs.back().hi = hi;
+    else
+      m->runs.push_back({lo, hi, owner});
+  }
+}
+
 }  // namespace
 
 std::u32string utf16be_decode(const unsigned char *p, std::size_t n) {
@@ -204,23 +246,25 @@ void cmap_parse(const unsigned char *t, std::size_t len, SourceCMap *out) {
       entries++;
     }
   }
+  index_ranges(out);
 }
 
 std::u32string cmap_lookup(const SourceCMap &m, std::uint32_t code) {
   auto it = m.chars.find(code);
   if (it != m.chars.end()) return it->second;
-  for (const SourceCMap::Range &r : m.ranges) {
-    if (code < r.lo || code > r.hi) continue;
-    std::uint32_t k = code - r.lo;
-    if (!r.base.empty()) {
-      std::u32string s = r.base;
-      s.back() += k;
-      if (s.back() > 0x10FFFF || (s.back() >= 0xD800 && s.back() <= 0xDFFF)) return {};
-      return s;
-    }
-    if (k < r.list.size()) return r.list[k];
-    return {};
+  // The last run starting at or below the code.
+  auto run = std::upper_bound(m.runs.begin(), m.runs.end(), code,
+                              [](std::uint32_t c, const SourceCMap::Run &r) { return c < r.lo; });
+  if (run == m.runs.begin() || code > (--run)->hi) return {};
+  const SourceCMap::Range &r = m.ranges[run->range];
+  std::uint32_t k = code - r.lo;
+  if (!r.base.empty()) {
+    std::u32string s = r.base;
+    s.back() += k;
+    if (s.back() > 0x10FFFF || (s.back() >= 0xD800 && s.back() <= 0xDFFF)) return {};
+    return s;
   }
+  if (k < r.list.size()) return r.list[k];
   return {};
 }
 

@@ -8,6 +8,7 @@
 // the glyphs of the expected characters.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "font/glyph_names.h"
@@ -290,6 +291,57 @@ TEST(SourceCMap, ParsesRangesCharsAndCodeSpace) {
   EXPECT_EQ(zyk::cmap_lookup(m2, 2), U"A");
   EXPECT_EQ(zyk::cmap_lookup(m2, 0x12), U"\u0101");
   EXPECT_EQ(zyk::cmap_lookup(m2, 0x30), U"");  // high below low: dropped
+}
+
+// Ranges may overlap, nest and repeat; the code's characters come from the
+// first range in the text that holds it, as a scan of the ranges in order
+// finds (the oracle here), whatever the index does.
+TEST(SourceCMap, OverlappingRangesAnswerAsTheFirstInOrder) {
+  auto hex = [](unsigned v, int digits) {
+    char b[16];
+    std::snprintf(b, sizeof b, "<%0*X>", digits, v);
+    return std::string(b);
+  };
+  std::string t = "beginbfrange\n";
+  std::uint32_t seed = 12345;
+  auto rnd = [&seed](unsigned n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % n;
+  };
+  for (int i = 0; i < 400; i++) {
+    unsigned lo = rnd(0x300), hi = lo + rnd(i % 7 == 0 ? 0x180 : 24);
+    if (hi > 0xFFFF) hi = 0xFFFF;
+    t += hex(lo, 4) + " " + hex(hi, 4) + " ";
+    if (i % 3 == 0) {
+      t += "[";
+      for (unsigned k = 0, n = rnd(6); k < n; k++) t += hex(0x3000 + static_cast<unsigned>(i) * 8 + k, 4);
+      t += "]\n";
+    } else {
+      t += hex(0x4E00 + static_cast<unsigned>(i) * 64, 4) + "\n";
+    }
+  }
+  // Four-byte codes up to the last one.
+  t += "<FFFFFF00> <FFFFFFFF> <0041>\n<FFFFFFF0> <FFFFFFFF> <0061>\nendbfrange\n";
+  zyk::SourceCMap m;
+  zyk::cmap_parse(reinterpret_cast<const unsigned char *>(t.data()), t.size(), &m);
+  ASSERT_EQ(m.ranges.size(), 402u);
+  auto scan = [&m](std::uint32_t code) -> std::u32string {
+    for (const zyk::SourceCMap::Range &r : m.ranges) {
+      if (code < r.lo || code > r.hi) continue;
+      std::uint32_t k = code - r.lo;
+      if (!r.base.empty()) {
+        std::u32string s = r.base;
+        s.back() += k;
+        return s.back() > 0x10FFFF || (s.back() >= 0xD800 && s.back() <= 0xDFFF) ? U"" : s;
+      }
+      return k < r.list.size() ? r.list[k] : U"";
+    }
+    return U"";
+  };
+  for (std::uint32_t code = 0; code < 0x600; code++) ASSERT_EQ(zyk::cmap_lookup(m, code), scan(code)) << code;
+  for (std::uint32_t code : {0xFFFFFEFFu, 0xFFFFFF00u, 0xFFFFFFEFu, 0xFFFFFFF0u, 0xFFFFFFFFu})
+    EXPECT_EQ(zyk::cmap_lookup(m, code), scan(code)) << code;
+  EXPECT_EQ(zyk::cmap_lookup(m, 0xFFFFFFFFu), U"\u0140");
 }
 
 TEST(GlyphNames, AglNamesAndNumericForms) {
