@@ -323,10 +323,8 @@ bool string_value(const Doc &d, const byte *t, int v, int ve, std::string *out, 
   if (t[v] == '<' && (v + 1 >= ve || t[v + 1] != '<')) {
     return hex_decode(t, static_cast<std::size_t>(v + 1), static_cast<std::size_t>(ve), true, out);
   }
-  if (depth > 0 || !is_digit(t[v])) return false;
-  int i = v;
-  int num = parse_int_at(t, ve, &i);
-  int k = obj_find(&d.objs, num);
+  int num = depth > 0 ? -1 : value_ref(t, v, ve);
+  int k = num > 0 ? obj_find(&d.objs, num) : -1;
   const byte *ot;
   int olen;
   if (k < 0 || !object_text(d, d.objs.elems[k], &ot, &olen)) return false;
@@ -341,9 +339,7 @@ int info_ref(const byte *t, int s, int e) {
   if (s >= e || t[s] != '<' || !dict_entries(t, s, e, &es, &close)) return -1;
   const DictEntry *in = dict_find(t, es, "Info");
   if (!in) return -1;
-  std::vector<RefHit> refs;
-  find_refs(t + in->val, in->val_end - in->val, &refs);
-  return refs.size() == 1 && refs[0].start == 0 ? refs[0].num : -1;
+  return value_ref(t, in->val, in->val_end);
 }
 
 // The information dictionary's object: the one the loader's trailer chain
@@ -501,13 +497,12 @@ std::vector<std::string> xmp_list(const std::string &x, const std::string &tag, 
 std::string source_xmp(const Doc &d) {
   int k = obj_find(&d.objs, d.catalog_num);
   const byte *t;
-  int s, e;
-  if (k < 0 || !dict_range(d.pdf, d.pdf_len, d.objs.elems[k], &t, &s, &e)) return "";
-  int p = find_name_top(t, e, s, e, "Metadata");
-  if (p < 0) return "";
-  int i = skip_ws(t, p + 9, e);
-  if (i >= e || !is_digit(t[i])) return "";
-  int m = obj_find(&d.objs, parse_int_at(t, e, &i));
+  int len, close = 0;
+  std::vector<DictEntry> es;
+  if (k < 0 || !object_text(d, d.objs.elems[k], &t, &len) || !dict_entries(t, 0, len, &es, &close)) return "";
+  const DictEntry *md = dict_find(t, es, "Metadata");
+  int num = md ? value_ref(t, md->val, md->val_end) : -1;
+  int m = num > 0 ? obj_find(&d.objs, num) : -1;
   if (m < 0 || !d.objs.elems[m].is_stream) return "";
   std::string x;
   if (!stream_decode(d, d.objs.elems[m], DecodeLimits{}, &x).ok()) return "";

@@ -57,19 +57,10 @@ bool fail_decode(int page_no, int num, const StreamResult &r) {
   return false;
 }
 
-// The signed integer value of the object's own top-level key, or false.
-bool own_int(const Doc &d, const ObjEntry &e, const char *key, int *v) {
-  const byte *t;
-  int s, end;
-  if (!dict_range(d.pdf, d.pdf_len, e, &t, &s, &end)) return false;
-  int p = find_name_top(t, end, s, end, key);
-  if (p < 0) return false;
-  int i = skip_ws(t, p + 1 + static_cast<int>(std::strlen(key)), end);
-  int start = i;
-  int r = parse_int_at(t, end, &i);
-  if (i == start) return false;
-  *v = r;
-  return true;
+// The object's own top-level entries, read with the tokenizer.
+bool own_entries(const Doc &d, const ObjEntry &e, const byte **t, std::vector<DictEntry> *es) {
+  int len, close = 0;
+  return object_text(d, e, t, &len) && dict_entries(*t, 0, len, es, &close);
 }
 
 // Appends `n` bytes of content, a line feed before them when the page
@@ -92,11 +83,16 @@ bool append_content(int page_no, const char *data, std::size_t n, std::string *c
 bool content_of_ref(const Doc &d, DecodeAccount *acc, int num, int page_no, bool allow_array, std::string *content);
 
 // Appends the streams an array's references name, a line feed between two.
+// Every member must be a reference "N G R" or null: a bare number or "N R"
+// names no stream, and leaving it out would lose part of the page.
 bool content_of_array(const Doc &d, DecodeAccount *acc, const byte *t, int len, int page_no, std::string *content) {
-  std::vector<RefHit> refs;
-  find_refs(t, len, &refs);
-  for (const RefHit &r : refs)
-    if (!content_of_ref(d, acc, r.num, page_no, false, content)) return false;
+  if (!value_readable(t, 0, len)) return fail_content(page_no);
+  for (auto [s, e] : value_items(t, 0, len)) {
+    if (token_is(t, s, e, "null")) continue;
+    int ref = value_ref(t, s, e);
+    if (ref < 0) return fail_content(page_no);
+    if (!content_of_ref(d, acc, ref, page_no, false, content)) return false;
+  }
   return true;
 }
 
@@ -124,53 +120,21 @@ bool content_of_ref(const Doc &d, DecodeAccount *acc, int num, int page_no, bool
   return fail_content(page_no);
 }
 
-// A stream dictionary written in place as the value of /Contents: its raw
-// bytes, with a direct length or one read from the integer object it names.
-bool content_inline(const Doc &d, const byte *t, int i, int end, int page_no, std::string *content) {
-  int s = dict_stream_kw(t, end, i);
-  if (s < 0) return fail_content(page_no);
-  int direct = -1, ref = -1;
-  parse_length(t, end, i, s, &direct, &ref);
-  long long len = direct;
-  if (direct < 0 && ref > 0) {
-    int k = obj_find(&d.objs, ref);
-    const byte *lt;
-    int ll;
-    if (k >= 0 && !d.objs.elems[k].is_stream && object_text(d, d.objs.elems[k], &lt, &ll)) {
-      int p = 0;
-      int v = parse_int_at(lt, ll, &p);
-      if (p > 0) len = v;
-    }
-  }
-  if (len < 0) return fail_content(page_no);
-  int data = s + 6;
-  if (data + 1 < end && t[data] == '\r' && t[data + 1] == '\n')
-    data += 2;
-  else if (data < end && (t[data] == '\r' || t[data] == '\n'))
-    data += 1;
-  if (data + len > end) return fail_content(page_no);
-  return append_content(page_no, reinterpret_cast<const char *>(t) + data, static_cast<std::size_t>(len), content);
-}
-
+// The page's own top-level /Contents, read with the tokenizer: a stream
+// reference, an array of them, or null. A key of a nested dictionary (an
+// inline annotation's /Contents text) is not the page's.
 bool read_content(const Doc &d, DecodeAccount *acc, const ObjEntry &e, int page_no, std::string *content) {
   content->clear();
   const byte *t;
-  int s, end;
-  if (!dict_range(d.pdf, d.pdf_len, e, &t, &s, &end)) return fail_content(page_no);
-  int p = find_name_top(t, end, s, end, "Contents");
-  if (p < 0) p = find_name(t, end, s, end, "Contents");
-  if (p < 0) return true;
-  int i = skip_ws_comments(t, p + 9, end);
-  if (i >= end) return fail_content(page_no);
-  int ve = value_end(t, i, end);
-  if (t[i] == '<' && i + 1 < end && t[i + 1] == '<') return content_inline(d, t, i, end, page_no, content);
-  if (ve < 0) return fail_content(page_no);
-  if (t[i] == '[') return content_of_array(d, acc, t + i, ve - i, page_no, content);
-  if (token_is(t, i, ve, "null")) return true;
-  std::vector<RefHit> refs;
-  find_refs(t + i, ve - i, &refs);
-  if (refs.size() != 1 || refs[0].start != 0) return fail_content(page_no);
-  return content_of_ref(d, acc, refs[0].num, page_no, true, content);
+  int len, close = 0;
+  std::vector<DictEntry> es;
+  if (!object_text(d, e, &t, &len) || !dict_entries(t, 0, len, &es, &close)) return fail_content(page_no);
+  const DictEntry *c = dict_find(t, es, "Contents");
+  if (!c || token_is(t, c->val, c->val_end, "null")) return true;
+  if (t[c->val] == '[') return content_of_array(d, acc, t + c->val, c->val_end - c->val, page_no, content);
+  int ref = value_ref(t, c->val, c->val_end);
+  if (ref < 0) return fail_content(page_no);
+  return content_of_ref(d, acc, ref, page_no, true, content);
 }
 
 // The reference of the default RGB colour space in source numbering.
@@ -454,13 +418,20 @@ int page_rotation(const Doc &d, const PageInfo &pi) {
   int num = pi.num;
   for (int depth = 0; depth <= k_inherit_depth && !found; depth++) {
     int k = num > 0 ? obj_find(&d.objs, num) : -1;
-    if (k < 0) break;
-    const ObjEntry &e = d.objs.elems[k];
-    if (own_int(d, e, "Rotate", &r)) {
-      found = true;
-      break;
+    const byte *t;
+    std::vector<DictEntry> es;
+    if (k < 0 || !own_entries(d, d.objs.elems[k], &t, &es)) break;
+    if (const DictEntry *rot = dict_find(t, es, "Rotate")) {
+      int i = rot->val;
+      int v = parse_int_at(t, rot->val_end, &i);
+      if (i != rot->val) {
+        r = v;
+        found = true;
+        break;
+      }
     }
-    if (!own_int(d, e, "Parent", &num)) break;
+    const DictEntry *parent = dict_find(t, es, "Parent");
+    num = parent ? value_ref(t, parent->val, parent->val_end) : -1;
   }
   if (!found) r = pi.rotate;
   r %= 360;

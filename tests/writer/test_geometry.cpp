@@ -181,3 +181,19 @@ TEST(Geometry, VisibleAnnotationsArePaintedIntoThePage) {
     EXPECT_LT(wt::mean_diff(a, b), 1.0);
   }
 }
+
+// The page's /Contents is its own top-level key: the /Contents text of an
+// inline annotation is no content stream of a page that has none, and
+// such a page converts with its annotation painted.
+TEST(Geometry, AnInlineAnnotationsContentsIsNotThePages) {
+  wt::Converted out = wt::convert_text(zyk_test::make_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Annots [<< /Subtype /Square /Rect [20 20 40 40] "
+      "/Contents (a note) /AP << /N 4 0 R >> >>] >>",
+      wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 10 10]", "0 g 0 0 10 10 re f"),
+  }));
+  ASSERT_EQ(out.rc, 1) << out.err;
+  wt::Output o = wt::read_output(out.bytes);
+  EXPECT_NE(o.data(4).find(" Do Q"), std::string::npos) << o.data(4);
+}
