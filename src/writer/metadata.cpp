@@ -357,7 +357,11 @@ int info_object(const Doc &d) {
   for (int i = 0; i < d.objs.nelems; i++) {
     const ObjEntry &e = d.objs.elems[i];
     if (!e.is_stream || e.in_objstm || e.hdr_off <= best_pos || e.dict_off < 0) continue;
-    if (find_name(d.pdf, e.stream_off, e.dict_off, e.stream_off, "XRef") < 0) continue;
+    std::vector<DictEntry> es;
+    int close = 0;
+    if (!dict_entries(d.pdf, e.dict_off, e.stream_off, &es, &close)) continue;
+    const DictEntry *type = dict_find(d.pdf, es, "Type");
+    if (!type || !token_is(d.pdf, type->val, type->val_end, "/XRef")) continue;
     int n = info_ref(d.pdf, e.dict_off, e.stream_off);
     if (n > 0 && obj_find(&d.objs, n) >= 0) best = n, best_pos = e.hdr_off;
   }

@@ -237,6 +237,11 @@ int classify(Transfer *x, const ObjEntry &e) {
   }
   const byte *t;
   int s, end;
+  // Pages and page-tree nodes by the loader's own test (obj_type), so that
+  // whatever the page tree took for a page or node stays out of the copy.
+  // It finds /Type at dictionary depth 0 or 1 by a byte scan, so a /Type
+  // /Page written as a value or inside an array of the object's own
+  // dictionary counts too, where the tokenizer would read only the key.
   if (dict_range(d.pdf, d.pdf_len, e, &t, &s, &end) && obj_type(t, s, end) != 0) return 0;
   FontInfo fi{};
   if (analyse_font(&d, e, &fi)) return fi.kind == FONT_TYPE3 ? 1 : 2;

@@ -3,8 +3,8 @@
 // output intent and metadata, and the output file.
 //
 // The road of one run (pdfa_convert_core):
-//   guards -> per page: resources (merged with the default RGB space), font
-//   resources, references followed transitively (transfer) -> header,
+//   guards -> per page: resources (merged with the default RGB space),
+//   references followed transitively (transfer) -> header,
 //   catalog, page tree -> per page: content decoded (filters), rewritten
 //   (rewrite_content, device CMYK to RGB), page + form + content stream ->
 //   font objects B..B+4 -> colour and metadata objects B+5..B+10 ->
