@@ -10,14 +10,17 @@
 // the only bound on the number of objects.
 //
 // What a reference becomes, decided when its object is first reached:
-//   - a font dictionary is analysed (its record kept for text re-encoding):
-//     a Type3 font is copied, every other font is replaced by the substitute
-//     font B, and its own references (descriptor, font program, widths) are
-//     not followed;
+//   - a font dictionary is analysed: a Type3 font is copied, every other
+//     font is replaced by the substitute font B, and its own references
+//     (descriptor, font program, widths) are not followed;
 //   - an object that does not exist, a page or page-tree node, the catalog,
-//     a cross-reference or object stream, a PostScript XObject, or a stream
-//     whose dictionary does not parse becomes null, so copying a resource
-//     never drags in the source's pages and nothing dangles;
+//     a cross-reference or object stream, or a PostScript XObject becomes
+//     null, so copying a resource never drags in the source's pages and
+//     nothing dangles;
+//   - an object whose value cannot be read faithfully by the tokenizer (a
+//     dictionary that is no name/value pairs, "N R", an unknown keyword, a
+//     stream whose data lies outside the file) refuses the conversion:
+//     copied it would be invalid, left out a resource would be lost;
 //   - anything else is copied as B + 11 + k, k counting copied objects in the
 //     order they were reached.
 //
@@ -229,7 +232,7 @@ int classify(Transfer *x, const ObjEntry &e) {
   if (e.num == d.catalog_num) return 0;
   if (e.is_stream) {
     std::vector<DictEntry> es;
-    if (!stream_entries(d, e, &es)) return 0;
+    if (!stream_entries(d, e, &es) || !value_readable(d.pdf, e.dict_off, e.stream_off)) return 3;
     const byte *t = d.pdf;
     if (entry_value_is(t, es, "Type", "/XRef") || entry_value_is(t, es, "Type", "/ObjStm")) return 0;
     if (entry_value_is(t, es, "Subtype", "/PS") || entry_value_is(t, es, "Subtype2", "/PS")) return 0;

@@ -113,6 +113,10 @@ const std::vector<FailCase> &fail_cases() {
        with_object(wt::one_page("", "0 0 1 1 re f", "<< /ExtGState << /G1 5 0 R >> >>"),
                    "<< /Type /ExtGState /Name /F12 0 R >>"),
        "page 1: object 5 cannot be read", false},
+      {"form XObject whose dictionary holds N R",
+       with_object(wt::one_page("", "/Fm1 Do", "<< /XObject << /Fm1 5 0 R >> >>"),
+                   wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 9 9] /Resources 6 R", "0 0 1 1 re f")),
+       "page 1: object 5 cannot be read", false},
       // A box without area, and no other box to fall back on.
       {"empty page box",
        zyk_test::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
