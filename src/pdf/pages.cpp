@@ -2,6 +2,7 @@
 // the resource dictionary that applies to a page.
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 #include <memory>
 
 #include "pdf/pdf.h"
@@ -217,13 +218,17 @@ ObjKind dict_object(const Doc &d, int num, const byte **t, int *len, std::vector
 
 // Is the resource dictionary t[0, len) readable, with no number standing
 // where a resource category names a resource (a bare number is no
-// reference)? Category dictionaries given by reference are looked into too.
+// reference)? Category dictionaries given by reference are looked into too;
+// keys that name no category (/ProcSet, a producer's own) are only read.
 bool readable_resources(const Doc &d, const byte *t, int len) {
   std::vector<DictEntry> es;
   int close = 0;
   if (!value_readable(t, 0, len) || !dict_entries(t, 0, len, &es, &close)) return false;
   for (const DictEntry &cat : es) {
-    if (key_is(t, cat, "ProcSet")) continue;
+    bool category = false;
+    for (const char *name : {"ExtGState", "ColorSpace", "Pattern", "Shading", "XObject", "Font", "Properties"})
+      category = category || key_is(t, cat, name);
+    if (!category) continue;
     const byte *ct = t;
     int cs = cat.val, ce = cat.val_end;
     std::vector<DictEntry> entries;
