@@ -376,3 +376,48 @@ TEST_F(SourceFonts, ExtractedTextMatchesTheInput) {
 }
 
 }  // namespace
+
+// The font resources of a resource dictionary, read by tokens: the /Font
+// entry's own entries, inline or by reference; a ">>" in a string or a
+// comment does not end it, a nested dictionary's entries are not its own,
+// and only "N G R" references a font.
+TEST(ResourceFonts, FontEntriesAreReadByTokens) {
+  zyk::DocGuard g;
+  std::string path = zyk_test::write_temp(
+      "resource_fonts.pdf",
+      zyk_test::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                          "<< /Type /Page /Parent 2 0 R >>", "<< /F1 5 0 R /F2 6 0 R >>",
+                          "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
+                          "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>", "<< /Type /ExtGState >>"}));
+  ASSERT_EQ(zyk::doc_load(path.c_str(), &g.d), 0) << zyk::error_text();
+  struct Case {
+    const char *what;
+    std::string res;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"inline", "<< /Font << /F1 5 0 R /F2 6 0 R >> /ProcSet [/PDF /Text] >>", {"F1", "F2"}},
+      {"no white space", "<</Font<</F1 5 0 R/F2 6 0 R>>/ProcSet[/PDF/Text]>>", {"F1", "F2"}},
+      {"line ends and tabs", "<< /Font\r\n<<\n/F1\n5\r\n0\tR >> >>", {"F1"}},
+      {"by reference", "<< /Font 4 0 R >>", {"F1", "F2"}},
+      {"a string holding >>", "<< /Font << /F1 5 0 R /Note (a >> b \\) c) /F2 6 0 R >> >>", {"F1", "F2"}},
+      {"a comment holding >>", "<< /Font << /F1 5 0 R % >> /F9 9 0 R\n /F2 6 0 R >> >>", {"F1", "F2"}},
+      {"a nested dictionary's entries are not fonts", "<< /Font << /F1 5 0 R /Sub << /F2 6 0 R >> >> >>", {"F1"}},
+      {"what is no font dictionary is left out", "<< /Font << /F1 5 0 R /G 7 0 R /M 99 0 R >> >>", {"F1"}},
+      {"the first entry of a name counts", "<< /Font << /F1 5 0 R /F1 6 0 R >> >>", {"F1"}},
+      {"names with #xx", "<< /Font << /F#31 5 0 R >> >>", {"F1"}},
+      {"only the key Font counts", "<< /FontX << /F1 5 0 R >> /Fonts << /F2 6 0 R >> >>", {}},
+  };
+  for (const Case &c : cases) {
+    zyk::ResourceFonts f;
+    zyk::resource_fonts(g.d, reinterpret_cast<const byte *>(c.res.data()), static_cast<int>(c.res.size()), &f);
+    std::vector<std::string> got;
+    for (const auto &[name, font] : f.by_name) got.push_back(name);
+    EXPECT_EQ(got, c.names) << c.what;
+  }
+  // Fonts of one object named twice are read once and shared.
+  zyk::ResourceFonts f;
+  std::string res = "<< /Font << /A 5 0 R /B 5 0 R >> >>";
+  zyk::resource_fonts(g.d, reinterpret_cast<const byte *>(res.data()), static_cast<int>(res.size()), &f);
+  ASSERT_EQ(f.by_name.size(), 2u);
+  EXPECT_EQ(f.by_name["A"], f.by_name["B"]);
+}
