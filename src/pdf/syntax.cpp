@@ -235,8 +235,8 @@ bool value_readable(const byte *t, int s, int e, int depth) {
   if (ve < 0 || skip_ws_comments(t, ve, e) != e) return false;
   if (c == '(' || c == '<' || c == '/') return true;
   if (token_is(t, s, ve, "true") || token_is(t, s, ve, "false") || token_is(t, s, ve, "null")) return true;
-  if (value_ref(t, s, ve) >= 0) return true;
-  // A number: an optional sign, digits and at most one point.
+  // A number: an optional sign, digits and at most one point. value_end
+  // gave a reference's whole span, which holds white space.
   int i = s + (t[s] == '+' || t[s] == '-');
   int digits = 0, points = 0;
   for (; i < ve; i++) {
@@ -245,9 +245,10 @@ bool value_readable(const byte *t, int s, int e, int depth) {
     else if (t[i] == '.' && !points)
       points++;
     else
-      return false;
+      break;
   }
-  return digits > 0;
+  if (i == ve) return digits > 0;
+  return is_digit(t[s]) && value_ref(t, s, ve) >= 0;
 }
 
 bool dict_entries(const byte *t, int pos, int len, std::vector<DictEntry> *out, int *close) {

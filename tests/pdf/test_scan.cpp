@@ -1,5 +1,6 @@
 // Scanning primitives: keyword and name matching, dictionary measuring,
-// integers and stream lengths.
+// integers and stream lengths; and the tokenizer's reading of references
+// and whole values.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -241,4 +242,55 @@ TEST(Scan, ParseLengthForms) {
     EXPECT_EQ(d, c.direct) << c.text;
     EXPECT_EQ(r, c.ref) << c.text;
   }
+}
+
+// The tokenizer's one rule for references: "N G R", parts separated by any
+// PDF white space, the R standing alone. A bare number or "N R" is none.
+TEST(Tokenizer, ValueRefTakesOnlyNGR) {
+  struct Case {
+    std::string text;
+    int want;
+  } cases[] = {
+      {"12 0 R", 12},
+      {"12\n0\tR", 12},
+      {"12 0 R  % a comment\n", 12},
+      {"12 3 R", 12},
+      {"12", -1},
+      {"12 R", -1},
+      {"12 0", -1},
+      {"12 0 Rx", -1},
+      {"12 0 R 13 0 R", -1},
+      {"/F12 0 R", -1},
+      {"(12 0 R)", -1},
+      {"99999999999 0 R", -1},
+  };
+  for (const Case &c : cases) EXPECT_EQ(value_ref(B(c.text), 0, L(c.text)), c.want) << c.text;
+}
+
+TEST(Tokenizer, ValueReadableKnowsTheObjectGrammar) {
+  struct Case {
+    std::string text;
+    bool want;
+  } cases[] = {
+      {"<< /A 1 /B [2 -3.5 +.5 (x) <0a> /N true false null 4 0 R] /C << /D << >> >> >>", true},
+      {"<< /A (a >> b) % >> c\n /B 1 >>", true},
+      {"[1 2] % trailing comment\n", true},
+      {"<< /A 5 R >>", false},  // a number and a stray R
+      {"[5 R]", false},
+      {"<< /A 1 /B >>", false},  // a key without value
+      {"<< /A 1 2 >>", false},   // a value without key
+      {"<< /A foo >>", false},   // an unknown keyword
+      {"<< /A 1.2.3 >>", false},
+      {"[1 2", false},          // not closed
+      {"<< /A 1 >> x", false},  // something after the value
+      {"", false},
+  };
+  for (const Case &c : cases) EXPECT_EQ(value_readable(B(c.text), 0, L(c.text)), c.want) << c.text;
+  // Nesting is bounded.
+  std::string deep(70, '[');
+  deep += std::string(70, ']');
+  EXPECT_FALSE(value_readable(B(deep), 0, L(deep)));
+  std::string ok(60, '[');
+  ok += std::string(60, ']');
+  EXPECT_TRUE(value_readable(B(ok), 0, L(ok)));
 }
