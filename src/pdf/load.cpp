@@ -321,15 +321,18 @@ void measure_streams(Doc *d, const KwIndex &endobjs, const KwIndex &endstreams) 
     int direct = -1;
     int ref = -1;
     parse_length(t, len, e.dict_off, e.stream_off, &direct, &ref);
+    // A length that cannot be read here (none given, or an object that is
+    // not in the file's own text, typically one inside an object stream,
+    // which is expanded only later) does not make the stream unreadable:
+    // its end is found at "endstream" like that of a wrong length.
+    // Dropping such streams lost the images and patterns of whole
+    // documents.
     long long L = direct;
-    if (direct < 0) {
-      if (ref < 0) continue;
+    if (direct < 0 && ref >= 0) {
       int r = obj_find(objs, ref);
-      if (r < 0 || objs->elems[r].is_stream) continue;
-      L = object_int_value(t, len, objs->elems[r]);
-      if (L < 0) continue;
+      L = r < 0 || objs->elems[r].is_stream ? -1 : object_int_value(t, len, objs->elems[r]);
     }
-    long long end = static_cast<long long>(e.data_off) + L;
+    long long end = L < 0 ? len : static_cast<long long>(e.data_off) + L;
     bool found = false;
     if (end < len) {
       int i = static_cast<int>(end);
@@ -548,12 +551,20 @@ bool open_protected(const char *path, Doc *d, const TrailerWindows &ew) {
   return true;
 }
 
+int image_steps(const char *path, Doc *d, LoadMode mode);
+
 int load_steps(const char *path, Doc *d, LoadMode mode) {
   if (!path) {
     set_error("NULL path argument");
     return -1;
   }
   if (read_file(path, d) < 0) return -1;
+  return image_steps(path, d, mode);
+}
+
+// Everything after reading: the file image is in d->pdf; `path` only names
+// it in messages.
+int image_steps(const char *path, Doc *d, LoadMode mode) {
   TrailerWindows ew;
   scan_image(d, &ew);
   if (d->encrypted && mode == LoadMode::decrypted && !open_protected(path, d, ew)) return -1;
@@ -615,8 +626,24 @@ int doc_load(const char *path, Doc *d, LoadMode mode) {
   return load_steps(path, d, mode);
 }
 
+int doc_load_image(const byte *data, int len, Doc *d) {
+  *d = Doc{};
+  d->root_num = -1;
+  d->info_num = -1;
+  d->catalog_num = -1;
+  if (!data || len <= 0) {
+    set_error("empty input file: %s", "(memory)");
+    return -1;
+  }
+  // The loader only reads the image; doc_free leaves a borrowed one alone.
+  d->pdf = const_cast<byte *>(data);
+  d->pdf_len = len;
+  d->pdf_borrowed = 1;
+  return image_steps("(memory)", d, LoadMode::as_stored);
+}
+
 void doc_free(Doc *d) {
-  std::free(d->pdf);
+  if (!d->pdf_borrowed) std::free(d->pdf);
   arena_free(&d->arena);
   objvec_free(&d->objs);
   elemvec_free(&d->pages);

@@ -142,8 +142,12 @@ TEST(Load, StreamMeasuring) {
       {"CR LF before endstream", "<< /Length 1 >>\nstream\r\nabc\r\nendstream", {}, "abc"},
       {"length too large", stream_obj("/Length 500", "hello"), {}, "hello"},
       {"indirect length", stream_obj("/Length 5 0 R", "0123456789"), {"10"}, "0123456789"},
-      {"indirect length to a missing object", stream_obj("/Length 9 0 R", "abc"), {}, "<none>"},
-      {"no length", stream_obj("/Filter /X", "abc"), {}, "<none>"},
+      // A length the loader cannot read before expanding object streams
+      // (or at all) ends the data at "endstream": the stream stays.
+      {"indirect length to a missing object", stream_obj("/Length 9 0 R", "abc"), {}, "abc"},
+      {"indirect length inside an object stream", stream_obj("/Length 6 0 R", "abcdef"),
+       {stream_obj("/Type /ObjStm /N 1 /First 4", "6 0 6")}, "abcdef"},
+      {"no length", stream_obj("/Filter /X", "abc"), {}, "abc"},
       {"endobj inside data is not the end", stream_obj("/Length 12", "x endobj y z"), {}, "x endobj y z"},
   };
   for (const Case &c : cases) {
