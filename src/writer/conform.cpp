@@ -35,7 +35,8 @@
 //                         stand where a colour space is named: image and
 //                         shading spaces, colour space resources, the
 //                         alternate of Separation and DeviceN, the base of
-//                         Indexed and Pattern spaces. It becomes the
+//                         Indexed and Pattern spaces, a transparency
+//                         group's blending space. It becomes the
 //                         ICC-based CMYK space of the embedded CMYK profile,
 //                         written directly (some validators ignore
 //                         /DefaultCMYK in those places). Painting operators
@@ -323,6 +324,9 @@ void walk_dict(Walk *w, const byte *t, int s, int e, int depth, bool outer, bool
       cmyk_space(w, t, cs->val, cs->val_end);
     }
   }
+  // A transparency group's blending space is a colour space like any other.
+  if (const DictEntry *cs = dict_find(t, es, "CS"); cs && value_is(t, dict_find(t, es, "S"), "/Transparency"))
+    cmyk_space(w, t, cs->val, cs->val_end);
   for (const DictEntry &x : es) {
     if (key_is(t, x, "ExtGState")) {
       if (t[x.val] == '<') {

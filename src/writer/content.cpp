@@ -23,6 +23,7 @@
 // by the nesting treatment are not counted). When the q nesting passes the
 // limit, the content is walked a second time without the q/Q pairs that
 // change nothing, or refused.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -118,8 +119,8 @@ class DeviceCmyk : public ContentHandler {
 };
 
 
-// The operators PDF defines (the operator summary of PDF 1.7; inline images
-// are one "BI" operation to the walker, so ID and EI never come alone).
+}  // namespace
+
 bool defined_operator(std::string_view op) {
   static constexpr std::string_view k_ops[] = {
       "b",  "B",  "b*", "B*", "BDC", "BI", "BMC", "BT", "BX", "c",  "cm", "CS", "cs", "d",  "d0", "d1", "Do",
@@ -132,6 +133,8 @@ bool defined_operator(std::string_view op) {
     if (d == op) return true;
   return false;
 }
+
+namespace {
 
 // Operators that change nothing q saves: painting, paths, text showing and
 // positioning (the text matrix is not part of the graphics state), marked
@@ -230,6 +233,7 @@ class InlineImages : public ContentHandler {
   InlineImages(const Doc &d, std::string *refusal) : d_(d), refusal_(refusal) {}
   void op(ContentOp &o) override {
     if (!o.is("BI") || o.size() == 0) return;
+    interpolation_off(o);
     const byte *src = o.source();
     const int ds = o.operand(0).start, de = o.operand(o.size() - 1).end;
     std::string dict = "<< " + std::string(reinterpret_cast<const char *>(src) + ds, de - ds) + " >>";
@@ -307,6 +311,10 @@ class InlineImages : public ContentHandler {
           key_is(t, x, "L") || key_is(t, x, "Length"))
         continue;
       text += ' ';
+      if ((key_is(t, x, "I") || key_is(t, x, "Interpolate")) && token_is(t, x.val, x.val_end, "true")) {
+        text += "/I false";
+        continue;
+      }
       text.append(dict, x.key, x.val_end - x.key);
     }
     text += " /F [" + filters + "]";
@@ -316,6 +324,23 @@ class InlineImages : public ContentHandler {
   }
 
  private:
+  // Interpolation is a rendering hint PDF/A does not allow (no part lets a
+  // viewer smooth an image its own way): /I true becomes false.
+  // An inline image is edited as a whole: the operation's text is written
+  // again with the value changed.
+  static void interpolation_off(ContentOp &o) {
+    for (std::size_t i = 0; i + 1 < o.size(); i += 2) {
+      const std::string key = o.name_text(i);
+      if ((key != "I" && key != "Interpolate") || o.text(i + 1) != "true") continue;
+      const char *src = reinterpret_cast<const char *>(o.source());
+      const Operand &v = o.operand(i + 1);
+      std::string text(src + o.start(), static_cast<std::size_t>(v.start - o.start()));
+      text += "false";
+      text.append(src + v.end, static_cast<std::size_t>(o.end() - v.end));
+      o.replace(0, o.size(), std::move(text));
+      return;
+    }
+  }
   // True when the colour space value names device CMYK anywhere in it.
   static bool names_cmyk(const byte *t, int s, int e) {
     for (auto [a, b] : value_items(t, s, e)) {
@@ -326,6 +351,33 @@ class InlineImages : public ContentHandler {
   }
   const Doc &d_;
   std::string *refusal_;
+};
+
+// Numbers beyond what PDF/A lets a reader expect: integers beyond 32 bits
+// (both parts) and, in part 1, reals beyond 32767 in magnitude. They stand
+// for "very far" (a path point off the page, say), so the limit keeps the
+// meaning, as in copied dictionaries. Numbers inside arrays (TJ kerning,
+// dash patterns) are left to the handlers that own them.
+class NumberLimits : public ContentHandler {
+ public:
+  explicit NumberLimits(int part) : part_(part) {}
+  void op(ContentOp &o) override {
+    for (std::size_t i = 0; i < o.size(); i++) {
+      const Operand &a = o.operand(i);
+      // Five characters hold every number within both limits.
+      if (a.type != OperandType::number || a.end - a.start < 6) continue;
+      double v = 0;
+      if (!o.number(i, &v)) continue;
+      const bool real = o.text(i).find('.') != std::string_view::npos;
+      if (real && part_ == 1 && std::fabs(v) > 32767.0)
+        o.replace(i, i, v < 0 ? "-32767" : "32767");
+      else if (!real && (v > 2147483647.0 || v < -2147483648.0))
+        o.replace(i, i, v < 0 ? "-2147483648" : "2147483647");
+    }
+  }
+
+ private:
+  int part_;
 };
 
 // The names content paints through resources (XObjects of Do, patterns
@@ -373,10 +425,11 @@ ContentWalk rewrite_content(const byte *content, int len, const byte *res, int r
     found->patterns.clear();
     std::unique_ptr<ContentHandler> text = text_recode_handler(fonts, &x.map);
     DefinedOperators defined;
+    NumberLimits limits(x.part);
     InlineImages images(*x.doc, &found->refusal);
     PaintedNames painted(found);
     DeviceCmyk cmyk;
-    ContentHandler *chain[] = {&defined, text.get(), &cmyk, &images, nesting, &painted};
+    ContentHandler *chain[] = {&defined, &limits, text.get(), &cmyk, &images, nesting, &painted};
     return content_walk(content, len, chain, out);
   };
   NestingScan scan;

@@ -141,6 +141,24 @@ int text_glyph_width(int g) {
   return adv > 0 ? static_cast<int>((static_cast<long long>(adv) * 1000 + upm / 2) / upm) : 500;
 }
 
+namespace {
+
+// A TJ displacement as one number, or as several numbers one after the
+// other (which add up) when it is beyond 32767 in magnitude: PDF/A-1
+// readers need not handle larger reals, and a wide gap under a small font
+// or a narrow Tz can ask for more.
+std::string tj_number(double n, int decimals) {
+  constexpr double k_most = 32767;
+  std::string out;
+  while (std::fabs(n) > k_most) {
+    out += (n < 0 ? "-32767 " : "32767 ");
+    n += n < 0 ? k_most : -k_most;
+  }
+  return out + num(n, decimals);
+}
+
+}  // namespace
+
 void show_write(const SourceFont &f, const TextState &ts, const std::vector<ShowItem> &items, ShowMarks *marks,
                 std::string *out) {
   // Glyphs of every code, as the plain re-encoding draws them.
@@ -172,7 +190,7 @@ void show_write(const SourceFont &f, const TextState &ts, const std::vector<Show
     std::size_t k = 0;
     for (const ShowItem &it : items) {
       if (it.is_number) {
-        body += (body.empty() || body.back() == '[' ? "" : " ") + num(it.number, 3);
+        body += (body.empty() || body.back() == '[' ? "" : " ") + tj_number(it.number, 3);
         k++;
         continue;
       }
@@ -202,7 +220,7 @@ void show_write(const SourceFont &f, const TextState &ts, const std::vector<Show
   };
   auto put_number = [&](double n) {
     close_string();
-    std::string s = num(n, 2);
+    std::string s = tj_number(n, 2);
     if (s == "0") return;
     if (!arr.empty() && (std::isdigit(static_cast<unsigned char>(arr.back())) || arr.back() == '.')) arr += ' ';
     arr += s;
