@@ -125,6 +125,8 @@ struct Doc {
   PageVec pages;
   int catalog_num;
   int max_num;
+  // The image belongs to the caller (doc_load_image): doc_free keeps it.
+  int pdf_borrowed;
 };
 
 // How a protected file is loaded. Inspection sees it as stored (the load
@@ -134,6 +136,9 @@ struct Doc {
 enum class LoadMode { as_stored, decrypted };
 
 int doc_load(const char *path, Doc *d, LoadMode mode = LoadMode::as_stored);
+// Loads a file image the caller keeps (an output checked before it is
+// written) as doc_load loads a file; the bytes must outlive the Doc.
+int doc_load_image(const byte *data, int len, Doc *d);
 void doc_free(Doc *d);
 
 // Frees the document when the scope ends, whatever the load's outcome.

@@ -277,6 +277,13 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   write_xref_trailer(nb, &out);
   if (out.failed) return out_of_memory();
 
+  // The safety net for inputs nobody has tried: a file that is not PDF/A of
+  // its part is never written, whatever the steps above let through.
+  std::string why;
+  if (!output_check(reinterpret_cast<const unsigned char *>(out.b.chars), out.size(), part, &why)) {
+    set_error("%s", why.c_str());
+    return 0;
+  }
   if (!write_output_file(out_path, out.b.chars, out.size())) return 0;
   clear_error();
   return 1;

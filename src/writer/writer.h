@@ -30,6 +30,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/base.h"
@@ -294,6 +295,10 @@ ContentWalk rewrite_content(const byte *content, int len, const byte *res, int r
 // resources are res[0, res_len) (source numbering): its own, or that of a
 // form or pattern it paints added to the depth it is painted at.
 int painted_nesting(const Transfer &x, const ContentFindings &f, const byte *res, int res_len);
+// The operators PDF defines (the operator summary of PDF 1.7; inline images
+// are one "BI" operation to the content walker, so ID and EI never come
+// alone).
+bool defined_operator(std::string_view op);
 // The q nesting PDF/A allows, counted as a reader's graphics-state stack.
 inline constexpr int k_max_nesting = 28;
 // The device-colour rewriting alone: k/K become rg/RG, "/DeviceCMYK cs|CS"
@@ -373,6 +378,14 @@ DocMeta doc_meta(const Doc &d);
 std::string xmp_packet(int part, const DocMeta &m = DocMeta{});
 // The metadata stream B + 9 and the information dictionary B + 10.
 void write_metadata(const Numbering &nb, int part, const DocMeta &m, Out *out);
+
+// ---- the output check (selfcheck.cpp) -----------------------------------------------
+
+// Loads the finished output and verifies the PDF/A rules of the part that
+// the file alone decides (objects, graphics states, transparency in part 1,
+// every content stream painted). False with the first rule broken in *why
+// ("page N: output check: ..."), and the conversion then refuses.
+[[nodiscard]] bool output_check(const unsigned char *data, std::uint64_t n, int part, std::string *why);
 
 // ---- output file (outfile.cpp) -------------------------------------------------------
 
