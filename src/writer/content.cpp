@@ -380,6 +380,24 @@ class NumberLimits : public ContentHandler {
   int part_;
 };
 
+// A Type 3 glyph's width: viewers space the text by the font's /Widths,
+// and validators want the glyph procedure's d0 or d1 to say the same, so
+// the procedure's first d0/d1 gets the /Widths value.
+class GlyphWidth : public ContentHandler {
+ public:
+  GlyphWidth(bool active, double width) : done_(!active), width_(width) {}
+  void op(ContentOp &o) override {
+    if (done_ || !(o.is("d0") || o.is("d1")) || o.size() < 2) return;
+    done_ = true;
+    double v = 0;
+    if (o.number(0, &v) && std::fabs(v - width_) > 1e-9) o.replace(0, 0, format_num(width_));
+  }
+
+ private:
+  bool done_;
+  double width_;
+};
+
 // The names content paints through resources (XObjects of Do, patterns
 // selected by scn/SCN), each with the deepest q nesting it is painted at,
 // and the deepest nesting written. It runs after the handlers that drop q
@@ -429,7 +447,8 @@ ContentWalk rewrite_content(const byte *content, int len, const byte *res, int r
     InlineImages images(*x.doc, &found->refusal);
     PaintedNames painted(found);
     DeviceCmyk cmyk;
-    ContentHandler *chain[] = {&defined, &limits, text.get(), &cmyk, &images, nesting, &painted};
+    GlyphWidth glyph(found->has_glyph_width, found->glyph_width);
+    ContentHandler *chain[] = {&defined, &limits, &glyph, text.get(), &cmyk, &images, nesting, &painted};
     return content_walk(content, len, chain, out);
   };
   NestingScan scan;

@@ -48,6 +48,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <optional>
 
 #include "flate/flate.h"
 #include "writer/writer.h"
@@ -142,6 +143,7 @@ Recode recode_content(Transfer &x, std::size_t k, const ObjEntry &e, const std::
   const Doc &d = *x.doc;
   const char *kind = entry_value_is(d.pdf, es, "PatternType", "1")     ? "tiling pattern"
                      : entry_value_is(d.pdf, es, "Subtype", "/Form") ? "form XObject"
+                     : x.glyph_procs.count(e.num)                     ? "Type 3 glyph"
                                                                      : "annotation appearance";
   const long page = k < x.page_of.size() ? x.page_of[k] : 0;
   StreamResult sr;
@@ -476,9 +478,87 @@ void remap_refs(const Transfer &x, const byte *t, int len, std::string *out) {
   out->append(reinterpret_cast<const char *>(t) + from, static_cast<std::size_t>(len - from));
 }
 
+namespace {
+
+// The items of an array value (after following a reference to it).
+std::vector<std::pair<int, int>> array_items(const Doc &d, const byte **t, int s, int e) {
+  if (!deref(d, t, &s, &e) || s >= e || (*t)[s] != '[') return {};
+  return value_items(*t, s, e);
+}
+
+// The glyph procedures of the copied Type 3 fonts, each with the width
+// its font's /Widths give it when one code shows it (or codes that agree).
+void type3_glyphs(Transfer *x) {
+  const Doc &d = *x->doc;
+  std::set<int> conflicting;
+  for (int num : x->order) {
+    const ObjEntry &e = d.objs.elems[obj_find(&d.objs, num)];
+    const byte *t;
+    int len;
+    if (e.is_stream || !object_text(d, e, &t, &len)) continue;
+    const int s = skip_ws_comments(t, 0, len);
+    std::vector<DictEntry> es;
+    int close = 0;
+    if (s >= len || t[s] != '<' || !dict_entries(t, s, len, &es, &close) ||
+        !entry_value_is(t, es, "Subtype", "/Type3"))
+      continue;
+    const std::map<std::string, int> procs = resource_objects(d, t, s, len, "CharProcs");
+    for (const auto &[name, proc] : procs) x->glyph_procs.insert({proc, std::nullopt});
+    // Code -> glyph name from /Differences.
+    std::map<int, std::string> names;
+    if (const DictEntry *enc = dict_find(t, es, "Encoding")) {
+      const byte *et = t;
+      int es_ = enc->val, ee = enc->val_end;
+      std::vector<DictEntry> ees;
+      int eclose = 0;
+      if (deref(d, &et, &es_, &ee) && es_ < ee && et[es_] == '<' && dict_entries(et, es_, ee, &ees, &eclose))
+        if (const DictEntry *diff = dict_find(et, ees, "Differences")) {
+          const byte *dt = et;
+          int code = -1;
+          for (auto [is, ie] : array_items(d, &dt, diff->val, diff->val_end)) {
+            if (dt[is] == '/') {
+              if (code >= 0 && code < 256) names[code] = plain_name(dt, is, ie);
+              code++;
+            } else {
+              int pos = is;
+              code = parse_int_at(dt, ie, &pos);
+            }
+          }
+        }
+    }
+    const DictEntry *fc = dict_find(t, es, "FirstChar");
+    const DictEntry *w = dict_find(t, es, "Widths");
+    if (!fc || !w) continue;
+    int pos = fc->val;
+    const int first = parse_int_at(t, fc->val_end, &pos);
+    const byte *wt = t;
+    int code = first;
+    for (auto [is, ie] : array_items(d, &wt, w->val, w->val_end)) {
+      const int c = code++;
+      auto nm = names.find(c);
+      if (nm == names.end()) continue;
+      auto pr = procs.find(nm->second);
+      if (pr == procs.end()) continue;
+      char *endp = nullptr;
+      const std::string text(reinterpret_cast<const char *>(wt) + is, static_cast<std::size_t>(ie - is));
+      const double width = std::strtod(text.c_str(), &endp);
+      if (endp == text.c_str()) continue;
+      std::optional<double> &want = x->glyph_procs[pr->second];
+      if (want && *want != width) conflicting.insert(pr->second);
+      want = width;
+    }
+  }
+  // A procedure two codes show with different widths cannot agree with
+  // both: it stays as it is.
+  for (int proc : conflicting) x->glyph_procs[proc] = std::nullopt;
+}
+
+}  // namespace
+
 bool transfer_prepare(Transfer *x) {
   const Doc &d = *x->doc;
   x->recoded.assign(x->order.size(), Transfer::Recoded{});
+  type3_glyphs(x);
   std::map<int, std::vector<std::pair<int, int>>> paints;
   std::map<int, int> own_depth;
   std::set<int> lists_itself;
@@ -489,8 +569,13 @@ bool transfer_prepare(Transfer *x) {
     stream_entries(d, e, &es);
     Transfer::Recoded &r = x->recoded[k];
     const int page = k < x->page_of.size() ? x->page_of[k] : 0;
-    if (holds_content(d, es) || x->as_form.count(x->order[k])) {
+    auto glyph = x->glyph_procs.find(x->order[k]);
+    if (holds_content(d, es) || x->as_form.count(x->order[k]) || glyph != x->glyph_procs.end()) {
       ContentFindings found;
+      if (glyph != x->glyph_procs.end() && glyph->second) {
+        found.has_glyph_width = true;
+        found.glyph_width = *glyph->second;
+      }
       Recode rc = recode_content(*x, k, e, es, &r.data, &r.flate, &found);
       if (rc == Recode::failed) return false;
       r.done = rc == Recode::rewritten;

@@ -28,6 +28,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -203,6 +204,9 @@ struct Transfer {
   std::vector<Recoded> recoded;  // by index in `order`
   // Streams painted as annotation appearances: written as form XObjects.
   std::set<int> as_form;
+  // The glyph procedures of copied Type 3 fonts (rewritten like other
+  // content), with the width their font's /Widths give them when known.
+  std::map<int, std::optional<double>> glyph_procs;
   // Conformance (conform.cpp): the PDF/A part written, the soft masks
   // found to mask nothing, and the first reason found to refuse the
   // conversion ("page N: ...").
@@ -284,6 +288,10 @@ const char *jpx_problem(const unsigned char *p, std::uint64_t n);
 // paints a form or pattern below the levels of the form's own content.
 struct ContentFindings {
   int depth_limit = 28;                 // in: the deepest q nesting wanted
+  // in: for a Type 3 glyph procedure, the advance its font's /Widths give
+  // the glyph; the d0 or d1 that sets the glyph's width is made to agree.
+  bool has_glyph_width = false;
+  double glyph_width = 0;
   std::string refusal;                  // out: why the content cannot be written
   int depth = 0;                        // out: the deepest q nesting written
   std::map<std::string, int> xobjects;  // out: names painted with Do

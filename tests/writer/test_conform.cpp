@@ -275,6 +275,13 @@ std::vector<Case> cases() {
        page_with("<< /Font << /F1 5 0 R >> >>", "BT /F1 1 Tf 0.01 Tz [(a) -90000 (b)] TJ ET",
                  {"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"}),
        {"", "", ""}, nullptr, nullptr, 3, "-9[0-9]{4}", "-32767 -32767 -"},
+      {"Type 3 glyph whose d0 disagrees with /Widths, painting in CMYK",
+       page_with("<< /Font << /T3 5 0 R >> >>", "BT /T3 10 Tf (a) Tj ET",
+                 {"<< /Type /Font /Subtype /Type3 /FontBBox [0 0 750 750] /FontMatrix [0.001 0 0 0.001 0 0] "
+                  "/CharProcs << /a 6 0 R >> /Encoding << /Type /Encoding /Differences [97 /a] >> /FirstChar 97 "
+                  "/LastChar 97 /Widths 7 0 R >>",
+                  wt::stream("", "1000 0 d0 1 0 0 0 k 0 0 750 750 re f"), "[500]"}),
+       {"", "", ""}, nullptr, nullptr, 3, "1000 0 d0| k", "500 0 d0 0 1 1 rg"},
       {"device CMYK blending space of a transparency group",
        form_page("/BBox [0 0 50 50] /Group << /S /Transparency /CS /DeviceCMYK >>", "0 0 1 1 re f"),
        {"", "", ""}, "/CS /DeviceCMYK", "/CS \\d+ 0 R", 2, nullptr, nullptr, 3, 2},
