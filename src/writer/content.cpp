@@ -27,6 +27,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <string_view>
@@ -119,34 +121,56 @@ class DeviceCmyk : public ContentHandler {
 };
 
 
-}  // namespace
-
-bool defined_operator(std::string_view op) {
-  static constexpr std::string_view k_ops[] = {
-      "b",  "B",  "b*", "B*", "BDC", "BI", "BMC", "BT", "BX", "c",  "cm", "CS", "cs", "d",  "d0", "d1", "Do",
-      "DP", "EI", "EMC", "ET", "EX", "f",  "F",   "f*", "G",  "g",  "gs", "h",  "i",  "ID", "j",  "J",  "K",
-      "k",  "l",  "m",  "M",  "MP", "n",  "q",   "Q",  "re", "RG", "rg", "ri", "s",  "S",  "SC", "sc", "SCN",
-      "scn", "sh", "T*", "Tc", "Td", "TD", "Tf", "Tj", "TJ", "TL", "Tm", "Tr", "Ts", "Tw", "Tz", "v",  "w",
-      "W",  "W*", "y",  "'",  "\""};
-  if (op.size() > 3) return false;
-  for (std::string_view d : k_ops)
-    if (d == op) return true;
-  return false;
+// An operator of at most three bytes as one number, for table lookups;
+// 0 for anything longer (no operator PDF defines is).
+constexpr std::uint32_t op_key(std::string_view op) {
+  if (op.empty() || op.size() > 3) return 0;
+  std::uint32_t k = 0;
+  for (char c : op) k = k << 8 | static_cast<unsigned char>(c);
+  return k;
 }
 
-namespace {
+// The keys of the operators, sorted once at compile time: every content
+// operation asks, so a binary search replaces comparing names one by one.
+template <std::size_t N>
+constexpr std::array<std::uint32_t, N> op_keys(const std::string_view (&ops)[N]) {
+  std::array<std::uint32_t, N> keys{};
+  for (std::size_t i = 0; i < N; i++) keys[i] = op_key(ops[i]);
+  std::sort(keys.begin(), keys.end());
+  return keys;
+}
+
+constexpr std::string_view k_defined[] = {
+    "b",  "B",  "b*", "B*", "BDC", "BI", "BMC", "BT", "BX", "c",  "cm", "CS", "cs", "d",  "d0", "d1", "Do",
+    "DP", "EI", "EMC", "ET", "EX", "f",  "F",   "f*", "G",  "g",  "gs", "h",  "i",  "ID", "j",  "J",  "K",
+    "k",  "l",  "m",  "M",  "MP", "n",  "q",   "Q",  "re", "RG", "rg", "ri", "s",  "S",  "SC", "sc", "SCN",
+    "scn", "sh", "T*", "Tc", "Td", "TD", "Tf", "Tj", "TJ", "TL", "Tm", "Tr", "Ts", "Tw", "Tz", "v",  "w",
+    "W",  "W*", "y",  "'",  "\""};
+constexpr auto k_defined_keys = op_keys(k_defined);
 
 // Operators that change nothing q saves: painting, paths, text showing and
 // positioning (the text matrix is not part of the graphics state), marked
 // content, XObjects and shadings (which restore what they change), the
-// compatibility brackets, and undefined operators (which are removed).
+// compatibility brackets.
+constexpr std::string_view k_stateless[] = {
+    "m",  "l", "c",  "v",  "y",  "h",  "re", "S",  "s",  "f",  "F",  "f*", "B",  "B*", "b",  "b*", "n",  "BT",
+    "ET", "Tj", "TJ", "'", "Td", "Tm", "T*", "Do", "sh", "BI", "MP", "DP", "BMC", "BDC", "EMC", "BX", "EX"};
+constexpr auto k_stateless_keys = op_keys(k_stateless);
+
+}  // namespace
+
+bool defined_operator(std::string_view op) {
+  const std::uint32_t k = op_key(op);
+  return k != 0 && std::binary_search(k_defined_keys.begin(), k_defined_keys.end(), k);
+}
+
+namespace {
+
+// Undefined operators count as keeping the state too: they are removed.
 bool keeps_gstate(std::string_view op) {
-  static constexpr std::string_view k_ops[] = {
-      "m",  "l", "c",  "v",  "y",  "h",  "re", "S",  "s",  "f",  "F",  "f*", "B",  "B*", "b",  "b*", "n",  "BT",
-      "ET", "Tj", "TJ", "'", "Td", "Tm", "T*", "Do", "sh", "BI", "MP", "DP", "BMC", "BDC", "EMC", "BX", "EX"};
-  for (std::string_view k : k_ops)
-    if (k == op) return true;
-  return !defined_operator(op);
+  const std::uint32_t k = op_key(op);
+  return (k != 0 && std::binary_search(k_stateless_keys.begin(), k_stateless_keys.end(), k)) ||
+         !defined_operator(op);
 }
 
 // Removes operators PDF does not define, with their operands. A reader

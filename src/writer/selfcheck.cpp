@@ -600,7 +600,7 @@ class ContentRules : public ContentHandler {
     } else if (name == "Tf" && o.size() == 2) {
       const byte *t;
       int s, e;
-      if (resource(o, "Font", o.name_text(0), &t, &s, &e)) type3(t, s, e);
+      if (resource(o, "Font", o.name_text(0), &t, &s, &e) == 1) type3(t, s, e);
     } else if (name == "gs" && o.size() == 1) {
       resource(o, "ExtGState", o.name_text(0), nullptr);
     } else if (name == "sh" && o.size() == 1) {
@@ -645,7 +645,7 @@ class ContentRules : public ContentHandler {
         if (name_bytes(t, a.start, a.end) > 127) c_.fail("content of object %d holds a name over 127 bytes", num_);
         break;
       case OperandType::array: {
-        if (index == std::string::npos) break;
+        if (index == std::string::npos || !array_worth_walking(t, a.start, a.end)) break;
         int n = 0;
         for (const Operand &m : o.array_items(index)) {
           operand(o, m, std::string::npos);
@@ -658,6 +658,46 @@ class ContentRules : public ContentHandler {
       default:
         break;
     }
+  }
+
+  // Whether an array operand (a TJ array, mostly) can break a limit: only
+  // one with a number of five digits or more outside its strings, a long
+  // string, or enough bytes to hold more entries than part 1 allows needs
+  // its members looked at.
+  bool array_worth_walking(const byte *t, int s, int e) const {
+    const std::size_t limit = c_.part_ == 1 ? 65535 : 32767;
+    if (e - s >= 2 * k_max_array) return true;
+    int run = 0;
+    for (int i = s + 1; i < e - 1; i++) {
+      const byte c = t[i];
+      if (c == '(') {
+        // A literal string: to its closing parenthesis, escapes and
+        // nested pairs followed.
+        int depth = 1;
+        const int from = i;
+        for (i++; i < e && depth > 0; i++) {
+          if (t[i] == '\\')
+            i++;
+          else if (t[i] == '(')
+            depth++;
+          else if (t[i] == ')')
+            depth--;
+        }
+        i--;
+        if (static_cast<std::size_t>(i - from) > limit) return true;
+        run = 0;
+      } else if (c == '<') {
+        const int from = i;
+        while (i < e && t[i] != '>') i++;
+        if (static_cast<std::size_t>(i - from) / 2 > limit) return true;
+        run = 0;
+      } else if (c >= '0' && c <= '9') {
+        if (++run > 4) return true;
+      } else {
+        run = 0;
+      }
+    }
+    return false;
   }
 
   void inline_image(const ContentOp &o) {
@@ -686,22 +726,32 @@ class ContentRules : public ContentHandler {
 
   // Looks the name up in the resources in force; fails when they do not
   // hold it. A colour space found this way is checked as one.
-  bool resource(const ContentOp &, const char *category, const std::string &name, const byte **t, int *s = nullptr,
-                int *e = nullptr) {
-    const byte *rt;
-    int rs, re;
-    if (!c_.lookup(scope_, category, name, &rt, &rs, &re)) {
-      c_.fail("content of object %d names the %s /%.60s, which its resources do not hold", num_, category,
-              name.c_str());
-      return false;
+  // Returns 0 when the resources do not hold the name, 1 on its first
+  // use in this stream, 2 after (answers are kept per stream: content
+  // selects the same few fonts and states over and over).
+  int resource(const ContentOp &, const char *category, const std::string &name, const byte **t, int *s = nullptr,
+               int *e = nullptr) {
+    const std::string key = std::string(category) + '/' + name;
+    int seen = 2;
+    auto it = held_.find(key);
+    if (it == held_.end()) {
+      seen = 1;
+      Held h;
+      h.found = c_.lookup(scope_, category, name, &h.t, &h.s, &h.e);
+      it = held_.emplace(key, h).first;
+      if (!h.found)
+        c_.fail("content of object %d names the %s /%.60s, which its resources do not hold", num_, category,
+                name.c_str());
+      else if (std::strcmp(category, "ColorSpace") == 0)
+        c_.colour_space(h.t, h.s, h.e, 0);
     }
-    if (std::strcmp(category, "ColorSpace") == 0) c_.colour_space(rt, rs, re, 0);
+    if (!it->second.found) return 0;
     if (t) {
-      *t = rt;
-      *s = rs;
-      *e = re;
+      *t = it->second.t;
+      *s = it->second.s;
+      *e = it->second.e;
     }
-    return true;
+    return seen;
   }
 
   // A form or tiling pattern painted at the current level adds its own
@@ -742,11 +792,17 @@ class ContentRules : public ContentHandler {
     }
   }
 
+  struct Held {
+    bool found = false;
+    const byte *t = nullptr;
+    int s = 0, e = 0;
+  };
   Checker &c_;
   const Scope &scope_;
   int num_;
   int level_ = 0;
   std::set<int> type3_done_;
+  std::map<std::string, Held> held_;
 };
 
 bool Checker::scope_of(const byte *t, const std::vector<DictEntry> &es, const Scope *outer, Scope *out) const {
@@ -788,10 +844,9 @@ bool Checker::lookup(const Scope &sc, const char *category, const std::string &n
       *t = ct;
       *s = x.val;
       *e = x.val_end;
-      // A name whose value is null or names no object is not held.
-      const byte *vt = ct;
-      int vs = x.val, ve = x.val_end;
-      if (!resolve(&vt, &vs, &ve) || token_is(vt, vs, ve, "null")) return false;
+      // A name whose value is null (an object the conversion left out on
+      // purpose, a PostScript XObject say, or one the source lacks) is
+      // held: it paints nothing, as in the source.
       return true;
     }
   }
