@@ -164,6 +164,30 @@ bool defined_operator(std::string_view op) {
   return k != 0 && std::binary_search(k_defined_keys.begin(), k_defined_keys.end(), k);
 }
 
+int operands_needed(std::string_view op) {
+  struct Need {
+    std::string_view op;
+    int n;
+  };
+  static constexpr Need k_needs[] = {
+      {"\"", 3}, {"'", 1},   {"BDC", 2}, {"BMC", 1}, {"CS", 1}, {"DP", 2}, {"Do", 1}, {"G", 1},  {"J", 1},
+      {"K", 4},  {"M", 1},   {"MP", 1},  {"RG", 3},  {"TD", 2}, {"TJ", 1}, {"TL", 1}, {"Tc", 1}, {"Td", 2},
+      {"Tf", 2}, {"Tj", 1},  {"Tm", 6},  {"Tr", 1},  {"Ts", 1}, {"Tw", 1}, {"Tz", 1}, {"c", 6},  {"cm", 6},
+      {"cs", 1}, {"d", 2},   {"d0", 2},  {"d1", 6},  {"g", 1},  {"gs", 1}, {"i", 1},  {"j", 1},  {"k", 4},
+      {"l", 2},  {"m", 2},   {"re", 4},  {"rg", 3},  {"ri", 1}, {"sh", 1}, {"v", 4},  {"w", 1},  {"y", 4}};
+  // Sorted by key once at compile time; every operation asks.
+  static constexpr auto k_sorted = [] {
+    std::array<std::pair<std::uint32_t, int>, std::size(k_needs)> a{};
+    for (std::size_t i = 0; i < a.size(); i++) a[i] = {op_key(k_needs[i].op), k_needs[i].n};
+    std::sort(a.begin(), a.end());
+    return a;
+  }();
+  if (op.empty() || op.size() > 3) return 0;
+  const std::uint32_t k = op_key(op);
+  auto it = std::lower_bound(k_sorted.begin(), k_sorted.end(), std::pair<std::uint32_t, int>{k, 0});
+  return it != k_sorted.end() && it->first == k ? it->second : 0;
+}
+
 namespace {
 
 // Undefined operators count as keeping the state too: they are removed.
@@ -175,11 +199,14 @@ bool keeps_gstate(std::string_view op) {
 
 // Removes operators PDF does not define, with their operands. A reader
 // skips them (inside BX ... EX by right, elsewhere as an error), so they
-// paint nothing; PDF/A allows none, not even inside BX ... EX.
+// paint nothing; PDF/A allows none, not even inside BX ... EX. Defined
+// operators short of operands go too: readers refuse them, each in its own
+// way ("xxx 0 0 yyy 0 0 cm" leaves a cm of two).
 class DefinedOperators : public ContentHandler {
  public:
   void op(ContentOp &o) override {
-    if (!defined_operator(o.name())) o.drop();
+    const int need = operands_needed(o.name());
+    if (!defined_operator(o.name()) || (need > 0 && o.size() < static_cast<std::size_t>(need))) o.drop();
   }
 };
 

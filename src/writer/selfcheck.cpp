@@ -35,6 +35,8 @@
 // The first rule broken refuses the conversion with the page it was found
 // on (the first page whose objects reach it).
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -563,6 +565,8 @@ void Checker::dict(const byte *t, int s, int e, int depth, Role) {
 
 // ---- content ----------------------------------------------------------------------
 
+
+
 // The rules for one content stream's operations.
 class ContentRules : public ContentHandler {
  public:
@@ -574,6 +578,11 @@ class ContentRules : public ContentHandler {
     const std::string_view name = o.name();
     if (!defined_operator(name)) {
       c_.fail("content of object %d uses the undefined operator \"%.40s\"", num_, std::string(name).c_str());
+      return;
+    }
+    if (const int need = operands_needed(name); need > 0 && o.size() < static_cast<std::size_t>(need)) {
+      c_.fail("content of object %d gives the operator %.3s %zu operands (it takes %d)", num_,
+              std::string(name).c_str(), o.size(), need);
       return;
     }
     if (name == "q") {

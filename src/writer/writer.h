@@ -307,6 +307,10 @@ int painted_nesting(const Transfer &x, const ContentFindings &f, const byte *res
 // are one "BI" operation to the content walker, so ID and EI never come
 // alone).
 bool defined_operator(std::string_view op);
+// The operands an operator takes (its fixed count; 0 for the operators
+// that take none or a varying number: sc, scn, BI). Readers refuse an
+// operation with fewer.
+int operands_needed(std::string_view op);
 // The q nesting PDF/A allows, counted as a reader's graphics-state stack.
 inline constexpr int k_max_nesting = 28;
 // The device-colour rewriting alone: k/K become rg/RG, "/DeviceCMYK cs|CS"

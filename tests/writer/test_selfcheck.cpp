@@ -126,6 +126,8 @@ TEST(OutputCheck, EachBrokenRuleIsNamedAndAConformingFilePasses) {
                                "\x10")};
        },
        {"", "soft-masked image", ""}},
+      {"operator short of operands", [](Parts &p) { p.content = "10 m 0 0 l S"; },
+       {"", "operator m 1 operands (it takes 2)", "operator m 1 operands (it takes 2)"}},
       {"name over 127 bytes", [](Parts &p) { p.content = "/" + std::string(130, 'n') + " gs"; },
        {"", "name over 127 bytes", "name over 127 bytes"}},
       {"undefined operator in a Type 3 glyph",
