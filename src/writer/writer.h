@@ -9,7 +9,7 @@
 //   (rewrite_content, device CMYK to RGB), page + form + content stream ->
 //   font objects B..B+4 -> colour and metadata objects B+5..B+10 ->
 //   transferred objects from B+11 -> cross-reference table, trailer with /ID
-//   -> temporary file renamed over the output path.
+//   -> output check -> temporary file renamed over the output path.
 //
 // Output object numbers with n pages and B = 3n + 3: 1 catalog, 2 page tree,
 // 3i+3 / 3i+4 / 3i+5 page, form and content stream of page i, B..B+4 the
@@ -22,7 +22,8 @@
 // one array may hold. Every number from 1 to the highest is written, so the
 // cross-reference table has no free entry besides entry 0. A conversion
 // whose output would not be PDF/A of its part refuses before anything is
-// written (conform.cpp).
+// written (conform.cpp), and the finished output is checked once more, as
+// a reader sees it, before it is written (selfcheck.cpp).
 #pragma once
 
 #include <cstdint>
