@@ -146,8 +146,11 @@ struct TextCode {
   std::u32string chars;
   float width = -1;  // source advance in 1/1000 of the font size; negative: unknown
 };
-// Splits string bytes into codes and maps each to characters.
-void source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t n, std::vector<TextCode> *out);
+// Splits string bytes into codes and maps each to characters, at most
+// max_codes of them; returns the bytes the codes took (all n unless
+// max_codes stopped it), so a long string can be taken in parts.
+std::size_t source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t n, std::vector<TextCode> *out,
+                               std::size_t max_codes = ~std::size_t{0});
 
 // ---- advances kept (text_advance.cpp) ----------------------------------------------
 

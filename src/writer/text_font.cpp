@@ -681,14 +681,17 @@ float cid_advance(const SourceFont &f, std::uint32_t cid) {
 
 }  // namespace
 
-void source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t n, std::vector<TextCode> *out) {
+std::size_t source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t n, std::vector<TextCode> *out,
+                               std::size_t max_codes) {
   out->clear();
   if (f.kind != TextKind::composite) {
-    for (std::size_t i = 0; i < n; i++) out->push_back({s[i], 1, f.simple[s[i]], f.width[s[i]]});
-    return;
+    const std::size_t m = std::min(n, max_codes);
+    out->reserve(m);
+    for (std::size_t i = 0; i < m; i++) out->push_back({s[i], 1, f.simple[s[i]], f.width[s[i]]});
+    return m;
   }
   std::size_t i = 0;
-  while (i < n) {
+  while (i < n && out->size() < max_codes) {
     // The code is the shortest byte sequence that lies in a code-space
     // range; with no match, the shortest length of any range (two bytes
     // when the font states none), as readers do.
@@ -723,6 +726,7 @@ void source_font_decode(const SourceFont &f, const unsigned char *s, std::size_t
     out->push_back(std::move(tc));
     i += static_cast<std::size_t>(len);
   }
+  return i;
 }
 
 void resource_fonts(const Doc &d, const byte *res, int res_len, ResourceFonts *out) {

@@ -52,16 +52,6 @@ void hex_string_bytes(const byte *t, int s, int e, std::string *out) {
   hex_decode(t, static_cast<std::size_t>(s + 1), static_cast<std::size_t>(e), true, out);
 }
 
-// The codes of one string token.
-std::vector<TextCode> string_codes(const SourceFont &f, const byte *t, const Operand &o) {
-  std::string bytes;
-  if (o.type == OperandType::hex_string) hex_string_bytes(t, o.start, o.end, &bytes);
-  else literal_bytes(t, o.start, o.end, &bytes);
-  std::vector<TextCode> codes;
-  source_font_decode(f, reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size(), &codes);
-  return codes;
-}
-
 const SourceFont &winansi_font() {
   static const SourceFont f = [] {
     SourceFont s;
@@ -70,6 +60,11 @@ const SourceFont &winansi_font() {
   }();
   return f;
 }
+
+// Codes re-encoded by one call of show_write: 4096 codes of up to three
+// glyphs of two bytes stay within the 32767 bytes a PDF/A-2 string may
+// hold.
+constexpr std::size_t k_show_codes = 4096;
 
 // The handler: the current font through Tf and q/Q, shows re-encoded,
 // references renumbered.
@@ -127,23 +122,6 @@ void TextRecode::show(ContentOp &o, bool array, std::size_t need) {
             : (last.type != OperandType::string && last.type != OperandType::hex_string))
     return;
   const byte *t = o.source();
-  // The operands become items (strings as codes, TJ numbers), shown with
-  // the source's advances; ' and " keep their line move (and " its
-  // spacings, which the walker's text state has taken on already).
-  std::vector<ShowItem> items;
-  if (array) {
-    for (const Operand &it : o.array_items(n - 1)) {
-      if (it.type == OperandType::string || it.type == OperandType::hex_string) {
-        items.push_back({false, 0, string_codes(*cur_, t, it)});
-      } else if (it.type == OperandType::number) {
-        double v = 0;
-        (void)o.number_of(it, &v);
-        items.push_back({true, v, {}});
-      }
-    }
-  } else {
-    items.push_back({false, 0, string_codes(*cur_, t, last)});
-  }
   std::string body;
   if (o.is("\"")) {
     body.append(o.text(n - 3));
@@ -153,20 +131,66 @@ void TextRecode::show(ContentOp &o, bool array, std::size_t need) {
   } else if (o.is("'")) {
     body += "T* ";
   }
-  ShowMarks marks;
-  show_write(*cur_, o.text_state(), items, &marks, &body);
+  // The operands become items (strings as codes, TJ numbers), shown with
+  // the source's advances; ' and " keep their line move (and " its
+  // spacings, which the walker's text state has taken on already). Codes
+  // are taken k_show_codes at a time, each part shown by its own operator
+  // (shows in a row place their glyphs as one show does), so a string of
+  // any length costs memory in proportion to one part, and every string
+  // written stays within PDF/A's string limit.
+  std::vector<ShowItem> items;
+  std::size_t codes = 0;
+  bool wrote = false;
+  auto flush = [&] {
+    if (items.empty()) return;
+    ShowMarks marks;
+    std::string part;
+    show_write(*cur_, o.text_state(), items, &marks, &part);
+    items.clear();
+    codes = 0;
+    if (wrote) body += ' ';
+    wrote = true;
+    if (marks.standin)
+      body.append("/Span<</ActualText<FEFF").append(marks.actual).append(">>>BDC ").append(part).append(" EMC");
+    else
+      body.append(part);
+  };
+  auto add_string = [&](const Operand &it) {
+    std::string bytes;
+    if (it.type == OperandType::hex_string) hex_string_bytes(t, it.start, it.end, &bytes);
+    else literal_bytes(t, it.start, it.end, &bytes);
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    std::size_t at = 0;
+    do {
+      ShowItem item;
+      at += source_font_decode(*cur_, p + at, bytes.size() - at, &item.codes, k_show_codes - codes);
+      codes += item.codes.size();
+      items.push_back(std::move(item));
+      if (codes >= k_show_codes) flush();
+    } while (at < bytes.size());
+  };
+  if (array) {
+    for (const Operand &it : o.array_items(n - 1)) {
+      if (it.type == OperandType::string || it.type == OperandType::hex_string) {
+        add_string(it);
+      } else if (it.type == OperandType::number) {
+        double v = 0;
+        (void)o.number_of(it, &v);
+        items.push_back({true, v, {}});
+      }
+    }
+  } else {
+    add_string(last);
+  }
+  flush();
   // The source may have written the operands right after the previous
   // operator ("Tf(x)Tj"); the replacement starts with a number or an
   // operator and needs a separator there.
   const int from = o.operand(n - need).start;
   std::string text;
-  text.reserve(body.size() + marks.actual.size() + 32);
-  if (marks.standin) {
-    text.append("/Span<</ActualText<FEFF").append(marks.actual).append(">>>BDC ").append(body).append(" EMC");
-  } else {
-    if (from > 0 && is_regular(t[from - 1])) text.push_back(' ');
-    text.append(body);
-  }
+  text.reserve(body.size() + 1);
+  if (from > 0 && is_regular(t[from - 1]) && !body.empty() && body[0] != '/') text.push_back(' ');
+  text.append(body);
   o.replace(n - need, n, std::move(text));
 }
 

@@ -272,6 +272,11 @@ std::vector<Case> cases() {
       {"operator left short of operands by undefined ones",
        page_with("<< >>", "xxx 7 8 yyy 3 4 cm 0 0 1 1 re f 5 m", {}), {"", "", ""}, nullptr, nullptr, 3,
        "xxx|yyy|3 4 cm|5 m", "0 0 1 1 re f"},
+      {"a string whose glyph ids would pass the string limit",
+       page_with("<< /Font << /F1 5 0 R >> >>", "BT /F1 1 Tf (" + repeat("ab ", 7000) + ") Tj ET",
+                 {"<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"}),
+       // Written at all (the output check refuses a string over the limit).
+       {"", "", ""}, nullptr, nullptr},
       {"coordinates beyond 32-bit integers", page_with("<< >>", "4294967296 0 m 0 -4294967296 l S", {}),
        {"", "", ""}, nullptr, nullptr, 3, "4294967296", "2147483647 0 m 0 -2147483648 l"},
       {"a TJ gap beyond part 1's reals",
