@@ -132,11 +132,11 @@ int node_count(const Numbering &nb) { return nb.per_node ? (nb.npages + nb.per_n
 // no array may hold them, so the root lists intermediate nodes of equal
 // size (at most k_max_array pages each; 100000 pages need 13), which are
 // written at the end of the file (write_page_nodes).
-void write_header_catalog_tree(const Numbering &nb, Out *out) {
+void write_header_catalog_tree(const Numbering &nb, const NavPlan &nav, Out *out) {
   out->str("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
   out->begin_obj(1);
-  out->printf("<< /Type /Catalog /Pages 2 0 R /Metadata %d 0 R /OutputIntents [ %d 0 R ] >>\nendobj\n", nb.metadata(),
-              nb.output_intent());
+  out->printf("<< /Type /Catalog /Pages 2 0 R /Metadata %d 0 R /OutputIntents [ %d 0 R ]%s >>\nendobj\n",
+              nb.metadata(), nb.output_intent(), nav_catalog_entries(nav).c_str());
   out->begin_obj(2);
   out->printf("<< /Type /Pages /Count %d /Kids [", nb.npages);
   if (nb.per_node) {
@@ -206,6 +206,10 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   Transfer x;
   transfer_init(&x, d, nb);
   x.part = part;
+  // Outlines, labels and the links kept as links, read before the pages'
+  // annotations are painted (kept links are not).
+  NavPlan nav;
+  nav_collect(*d, nb, &nav);
   std::vector<PageWork> work(static_cast<std::size_t>(n));
   for (int i = 0; i < n; i++) {
     const PageInfo &pi = d->pages.elems[i];
@@ -214,6 +218,7 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
       return 0;
     }
     PageWork &w = work[static_cast<std::size_t>(i)];
+    w.kept_links = nav.kept[static_cast<std::size_t>(i)];
     if (!page_resources(*d, pi, i + 1, &w)) return 0;
     x.as_form.insert(w.annot_forms.begin(), w.annot_forms.end());
     x.page = i + 1;
@@ -240,9 +245,13 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     x.nb.first_node = nb.first_node = static_cast<int>(highest) + 1;
     highest += static_cast<std::size_t>(nodes);
   }
+  // The navigation objects come last.
+  nav.first = static_cast<int>(highest) + 1;
+  highest += static_cast<std::size_t>(nav_objects(nav));
+  for (int i = 0; i < n; i++) work[static_cast<std::size_t>(i)].annots = nav_page_annots(nav, i);
   Out out;
   out.offsets.assign(highest + 1, Out::k_unwritten);
-  write_header_catalog_tree(nb, &out);
+  write_header_catalog_tree(nb, nav, &out);
   std::vector<ContentFindings> found(static_cast<std::size_t>(n));
   for (int i = 0; i < n && !out.failed; i++)
     if (!write_page(*d, i, work[static_cast<std::size_t>(i)], x, &out, &found[static_cast<std::size_t>(i)])) return 0;
@@ -274,6 +283,7 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   transfer_write(x, &out);
   if (nb.cmyk_icc) write_cmyk_space(nb, &out);
   write_page_nodes(nb, &out);
+  nav_write(nav, &out);
   write_xref_trailer(nb, &out);
   if (out.failed) return out_of_memory();
 

@@ -30,9 +30,12 @@
 // reference to an object that does not exist is null and contributes
 // nothing, as in any reader.
 //
-// Annotations are not kept as annotations; their visible appearances are
-// painted into the page (see below), after the page's own content, which
-// runs inside q ... Q so that the state it leaves cannot move them.
+// Annotations other than the links kept as links (nav.cpp) are not kept as
+// annotations; their visible appearances are painted into the page (see
+// below), after the page's own content, which runs inside q ... Q so that
+// the state it leaves cannot move them. Kept links are named by the page's
+// /Annots.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -312,35 +315,21 @@ const ObjEntry *appearance(const Doc &d, const byte *t, int s, int e, std::strin
 }
 
 // Collects the visible annotations of a page: paint lines for the content
-// and /XObject entries (source numbering) for the resources.
+// and /XObject entries (source numbering) for the resources. Links kept as
+// annotations (w->kept_links) are not painted.
 void collect_annotations(const Doc &d, const ObjEntry &page, const std::string &res, PageWork *w,
                          std::string *xobjects) {
-  const byte *t;
-  int len;
-  if (!object_text(d, page, &t, &len)) return;
-  std::vector<DictEntry> es;
-  int close = 0;
-  if (!dict_entries(t, 0, len, &es, &close)) return;
-  const DictEntry *an = dict_find(t, es, "Annots");
-  if (!an) return;
-  const byte *at = t;
-  int s = an->val, e = an->val_end;
-  const ObjEntry *st = nullptr;
-  if (!deref(d, &at, &s, &e, &st) || st || at[s] != '[') return;
+  std::vector<AnnotDict> annots;
+  page_annotations(d, page, &annots);
   // Resource names that the page's own resources do not use.
   std::string prefix = "ZykAnnot";
   while (res.find("/" + prefix) != std::string::npos && prefix.size() < 64) prefix += 'Z';
-  for (int i = s + 1;;) {
-    i = skip_ws_comments(at, i, e);
-    if (i >= e || at[i] == ']') break;
-    int ve = value_end(at, i, e);
-    if (ve < 0) break;
-    const byte *dt = at;
-    int ds = i, de = ve;
-    i = ve;
-    if (!deref(d, &dt, &ds, &de, &st) || st) continue;
+  for (std::size_t j = 0; j < annots.size(); j++) {
+    const AnnotDict &a = annots[j];
+    if (!a.t || std::find(w->kept_links.begin(), w->kept_links.end(), static_cast<int>(j)) != w->kept_links.end())
+      continue;
     std::string matrix;
-    const ObjEntry *form = appearance(d, dt, ds, de, &matrix);
+    const ObjEntry *form = appearance(d, a.t, a.s, a.e, &matrix);
     if (!form) continue;
     std::string name = prefix + std::to_string(w->annot_paint.size());
     w->annot_paint.push_back("q " + matrix + " cm /" + name + " Do Q");
@@ -366,6 +355,35 @@ bool box_value(const Doc &d, const byte *t, int s, int e, double out[4]) {
 }
 
 }  // namespace
+
+void page_annotations(const Doc &d, const ObjEntry &page, std::vector<AnnotDict> *out) {
+  out->clear();
+  const byte *t;
+  int len;
+  if (!object_text(d, page, &t, &len)) return;
+  std::vector<DictEntry> es;
+  int close = 0;
+  if (!dict_entries(t, 0, len, &es, &close)) return;
+  const DictEntry *an = dict_find(t, es, "Annots");
+  if (!an) return;
+  const byte *at = t;
+  int s = an->val, e = an->val_end;
+  const ObjEntry *st = nullptr;
+  if (!deref(d, &at, &s, &e, &st) || st || at[s] != '[') return;
+  for (int i = s + 1;;) {
+    i = skip_ws_comments(at, i, e);
+    if (i >= e || at[i] == ']') break;
+    int ve = value_end(at, i, e);
+    if (ve < 0) break;
+    const byte *dt = at;
+    int ds = i, de = ve;
+    i = ve;
+    if (!deref(d, &dt, &ds, &de, &st) || st || dt[ds] != '<')
+      out->push_back({});
+    else
+      out->push_back({dt, ds, de});
+  }
+}
 
 // The visible box: the crop box clipped to the media box, each the page's
 // own or else its nearest ancestor's; the media box alone without a crop
@@ -557,9 +575,9 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
   out->begin_obj(x.nb.page_obj(i));
   out->printf(
       "<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %s %s] /Contents %d 0 R\n"
-      "   /Resources << /ColorSpace << /DefaultRGB %d 0 R >> /XObject << /P%d %d 0 R >> >> >>\nendobj\n",
+      "   /Resources << /ColorSpace << /DefaultRGB %d 0 R >> /XObject << /P%d %d 0 R >> >>%s%s >>\nendobj\n",
       x.nb.parent_of(i), format_num(width).c_str(), format_num(height).c_str(), x.nb.content_obj(i), x.nb.icc_space(), i,
-      x.nb.form_obj(i));
+      x.nb.form_obj(i), w.annots.empty() ? "" : " /Annots ", w.annots.c_str());
 
   std::string entries = " /Type /XObject /Subtype /Form /BBox [" + format_num(x0) + ' ' + format_num(y0) + ' ' +
                         format_num(x1) + ' ' + format_num(y1) + ']' + matrix + "\n   /Resources " + res + "\n  ";

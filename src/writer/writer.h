@@ -19,7 +19,8 @@
 // source objects copied, densely, in the order they were reached; after them
 // the CMYK profile and its colour space when something uses device CMYK,
 // then the intermediate page-tree nodes of a document with more pages than
-// one array may hold. Every number from 1 to the highest is written, so the
+// one array may hold, and last the outline, link and page-label objects
+// (nav.cpp). Every number from 1 to the highest is written, so the
 // cross-reference table has no free entry besides entry 0. A conversion
 // whose output would not be PDF/A of its part refuses before anything is
 // written (conform.cpp), and the finished output is checked once more, as
@@ -328,6 +329,11 @@ struct PageWork {
   // and the source numbers of their appearance streams.
   std::vector<std::string> annot_paint;
   std::vector<int> annot_forms;
+  // Positions (in page_annotations) of the links kept as annotations, which
+  // are therefore not painted, and the page's /Annots value naming them
+  // ("" for none).
+  std::vector<int> kept_links;
+  std::string annots;
 };
 
 // The page's visible box, x0 y0 x1 y1 with x0 < x1 and y0 < y1 (or the
@@ -341,10 +347,63 @@ int page_rotation(const Doc &d, const PageInfo &pi);
 // the error text naming page_no (from 1), when the page object is missing
 // or its resources cannot be read.
 [[nodiscard]] bool page_resources(const Doc &d, const PageInfo &pi, int page_no, PageWork *w);
+// One entry of a page's /Annots: the annotation dictionary's text range
+// (t null when the entry names no dictionary), in array order.
+struct AnnotDict {
+  const byte *t = nullptr;
+  int s = 0, e = 0;
+};
+void page_annotations(const Doc &d, const ObjEntry &page, std::vector<AnnotDict> *out);
 // Appends page i's page object, form XObject and content stream.
 // The page's findings (q nesting, what it paints) go to *found for the
 // nesting check that follows the forms' rewriting.
 bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, ContentFindings *found);
+
+// ---- navigation (nav.cpp) ---------------------------------------------------------------
+
+// PDF/A-1's limits on strings (bytes) and reals, which the navigation
+// objects rebuilt from source values are kept within.
+inline constexpr std::size_t k_max_string = 65535;
+inline constexpr double k_max_real = 32767.0;
+// Bounds of the walks over the source's navigation trees.
+inline constexpr int k_outline_depth = 64;           // outline levels
+inline constexpr std::size_t k_outline_items = 100000;
+inline constexpr int k_tree_depth = 32;              // name and number tree levels
+inline constexpr std::size_t k_max_names = 1000000;  // entries read from one tree
+inline constexpr int k_dest_hops = 8;                // name -> dictionary -> array
+inline constexpr int k_max_quad_numbers = 8000;      // /QuadPoints of one link
+// Key/value pairs of one number-tree node: twice that stays within an
+// array's k_max_array entries.
+inline constexpr std::size_t k_label_pairs = 4095;
+
+// The outline tree, page labels and links of the output, read from the
+// source before anything is written; their objects are numbered from
+// `first`, after every other object.
+struct NavPlan {
+  struct Item {
+    std::string title;   // string token
+    std::string target;  // " /Dest [...]", " /A << ... >>" or ""
+    std::string style;   // " /C [...]", " /F n" or ""
+    int parent = -1;     // index in `outline`
+    std::vector<int> kids;
+    bool open = false;
+    int visible = 0;  // descendants shown when this item is open
+  };
+  std::vector<Item> outline;                    // [0] the outline root; empty for none
+  std::vector<std::vector<std::string>> links;  // per page, link annotations in /Annots order
+  std::vector<std::vector<int>> kept;           // per page, their positions in page_annotations
+  std::map<int, std::string> labels;            // page index -> label dictionary
+  int first = 0;
+};
+// Reads the source's navigation for an output numbered by nb.
+void nav_collect(const Doc &d, const Numbering &nb, NavPlan *nav);
+// Objects the plan writes (numbered from nav.first).
+int nav_objects(const NavPlan &nav);
+// " /Outlines ... /PageLabels ..." for the catalog, "" for neither.
+std::string nav_catalog_entries(const NavPlan &nav);
+// The /Annots array of output page `page`, "" for none.
+std::string nav_page_annots(const NavPlan &nav, int page);
+void nav_write(const NavPlan &nav, Out *out);
 
 // ---- fixed objects (fonts.cpp, colour.cpp) --------------------------------------------
 
