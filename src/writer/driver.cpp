@@ -246,8 +246,7 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     highest += static_cast<std::size_t>(nodes);
   }
   // The navigation objects come last.
-  nav.first = static_cast<int>(highest) + 1;
-  highest += static_cast<std::size_t>(nav_objects(nav));
+  highest += static_cast<std::size_t>(nav_number(&nav, static_cast<int>(highest) + 1));
   for (int i = 0; i < n; i++) work[static_cast<std::size_t>(i)].annots = nav_page_annots(nav, i);
   Out out;
   out.offsets.assign(highest + 1, Out::k_unwritten);

@@ -682,8 +682,15 @@ std::string nums_text(std::map<int, std::string>::const_iterator a, std::map<int
 
 }  // namespace
 
-int nav_objects(const NavPlan &nav) {
-  return static_cast<int>(nav.outline.size()) + link_count(nav) + static_cast<int>(label_nodes(nav));
+int nav_number(NavPlan *nav, int first) {
+  nav->first = first;
+  nav->page_first_link.assign(nav->links.size(), 0);
+  int num = first_link(*nav);
+  for (std::size_t i = 0; i < nav->links.size(); i++) {
+    nav->page_first_link[i] = num;
+    num += static_cast<int>(nav->links[i].size());
+  }
+  return static_cast<int>(nav->outline.size()) + link_count(*nav) + static_cast<int>(label_nodes(*nav));
 }
 
 std::string nav_catalog_entries(const NavPlan &nav) {
@@ -699,8 +706,7 @@ std::string nav_catalog_entries(const NavPlan &nav) {
 
 std::string nav_page_annots(const NavPlan &nav, int page) {
   if (nav.links.empty() || nav.links[static_cast<std::size_t>(page)].empty()) return "";
-  int num = first_link(nav);
-  for (int i = 0; i < page; i++) num += static_cast<int>(nav.links[static_cast<std::size_t>(i)].size());
+  const int num = nav.page_first_link[static_cast<std::size_t>(page)];
   std::string out = "[";
   for (std::size_t j = 0; j < nav.links[static_cast<std::size_t>(page)].size(); j++)
     out += (j ? " " : "") + std::to_string(num + static_cast<int>(j)) + " 0 R";
@@ -709,16 +715,19 @@ std::string nav_page_annots(const NavPlan &nav, int page) {
 
 void nav_write(const NavPlan &nav, Out *out) {
   const auto ref = [&](int idx) { return std::to_string(nav.first + idx) + " 0 R"; };
+  // Each item's siblings before and after it (0: none; the root is no one's).
+  std::vector<int> prev(nav.outline.size()), next(nav.outline.size());
+  for (const NavPlan::Item &it : nav.outline)
+    for (std::size_t k = 0; k < it.kids.size(); k++) {
+      if (k > 0) prev[static_cast<std::size_t>(it.kids[k])] = it.kids[k - 1];
+      if (k + 1 < it.kids.size()) next[static_cast<std::size_t>(it.kids[k])] = it.kids[k + 1];
+    }
   for (std::size_t i = 0; i < nav.outline.size(); i++) {
     const NavPlan::Item &it = nav.outline[i];
     out->begin_obj(nav.first + static_cast<int>(i));
     std::string body = i == 0 ? "<< /Type /Outlines" : "<< /Title " + it.title + " /Parent " + ref(it.parent);
-    if (i > 0) {
-      const auto &sib = nav.outline[static_cast<std::size_t>(it.parent)].kids;
-      auto pos = std::find(sib.begin(), sib.end(), static_cast<int>(i));
-      if (pos != sib.begin()) body += " /Prev " + ref(*(pos - 1));
-      if (pos + 1 != sib.end()) body += " /Next " + ref(*(pos + 1));
-    }
+    if (prev[i]) body += " /Prev " + ref(prev[i]);
+    if (next[i]) body += " /Next " + ref(next[i]);
     if (!it.kids.empty()) {
       body += " /First " + ref(it.kids.front()) + " /Last " + ref(it.kids.back());
       // Open items count their visible descendants, closed ones the same

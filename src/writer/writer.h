@@ -394,11 +394,12 @@ struct NavPlan {
   std::vector<std::vector<int>> kept;           // per page, their positions in page_annotations
   std::map<int, std::string> labels;            // page index -> label dictionary
   int first = 0;
+  std::vector<int> page_first_link;  // per page, the number of its first link
 };
 // Reads the source's navigation for an output numbered by nb.
 void nav_collect(const Doc &d, const Numbering &nb, NavPlan *nav);
-// Objects the plan writes (numbered from nav.first).
-int nav_objects(const NavPlan &nav);
+// Numbers the plan's objects from `first`; returns how many it writes.
+int nav_number(NavPlan *nav, int first);
 // " /Outlines ... /PageLabels ..." for the catalog, "" for neither.
 std::string nav_catalog_entries(const NavPlan &nav);
 // The /Annots array of output page `page`, "" for none.

@@ -226,6 +226,31 @@ TEST(Navigation, DamagedOutlineChainsAreCutNotFollowed) {
   }
 }
 
+// A tree nested deeper than any reader needs is cut at 64 levels, and a
+// flat list of many items keeps them all, each linked to its neighbours.
+TEST(Navigation, HugeOutlinesAreBoundedButKept) {
+  struct Case {
+    bool nested;
+    int items;
+    std::size_t kept;
+  };
+  for (const Case &k : {Case{true, 100, 64}, Case{false, 20000, 20000}}) {
+    SCOPED_TRACE(k.nested ? "nested" : "flat");
+    std::vector<std::string> more = {"<< /Type /Outlines /First 8 0 R /Last 8 0 R >>"};
+    for (int i = 0; i < k.items; i++) {
+      const std::string self = std::to_string(8 + i), other = std::to_string(9 + i);
+      std::string link = i + 1 == k.items ? "" : k.nested ? " /First " + other + " 0 R /Count 1" : " /Next " + other + " 0 R";
+      more.push_back("<< /Title (t" + std::to_string(i) + ") /Parent 7 0 R /Dest [3 0 R /Fit]" + link + " >>");
+    }
+    wt::Converted c = wt::convert_text(two_pages("/Outlines 7 0 R", more), 2);
+    ASSERT_EQ(c.rc, 1) << c.err;
+    std::vector<OutItem> items = outline_of(wt::read_output(c.bytes));
+    ASSERT_EQ(items.size(), k.kept);
+    EXPECT_EQ(items.back().depth, k.nested ? 63 : 0);
+    EXPECT_EQ(items.back().title, "(t" + std::to_string(k.kept - 1) + ")");
+  }
+}
+
 // PDF/A-1 allows no string over 65535 bytes: a longer title is cut after
 // its last whole character, and the validator accepts the output.
 TEST(Navigation, LongTitlesAreCutAtACharacterBoundary) {
