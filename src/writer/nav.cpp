@@ -294,7 +294,8 @@ void read_names(Ctx *c) {
   Val dests = resolve(c->d, entry(cat, es, "Dests"));
   std::vector<DictEntry> des;
   if (entries_of(dests, &des))
-    for (const DictEntry &de : des) c->dests_dict.emplace(name_bytes({dests.t, de.key, de.key_end}), Val{dests.t, de.val, de.val_end});
+    for (const DictEntry &de : des)
+      c->dests_dict.emplace(name_bytes({dests.t, de.key, de.key_end}), Val{dests.t, de.val, de.val_end});
   Val names = resolve(c->d, entry(cat, es, "Names"));
   std::vector<DictEntry> nes;
   if (!entries_of(names, &nes)) return;
@@ -616,9 +617,8 @@ std::string link_of(Ctx *c, const PageGeom &g, const AnnotDict &a) {
   int nq = numbers_of(c->d, entry(v, es, "QuadPoints"), quads.data(), k_max_quad_numbers);
   if (nq > 0 && nq % 8 == 0) {
     out += " /QuadPoints [";
-    for (int i = 0; i < nq; i += 2)
-      out += (i ? " " : "") + num_text(g.map_x(quads[static_cast<std::size_t>(i)], quads[static_cast<std::size_t>(i) + 1])) +
-             ' ' + num_text(g.map_y(quads[static_cast<std::size_t>(i)], quads[static_cast<std::size_t>(i) + 1]));
+    for (std::size_t i = 0; i < static_cast<std::size_t>(nq); i += 2)
+      out += (i ? " " : "") + num_text(g.map_x(quads[i], quads[i + 1])) + ' ' + num_text(g.map_y(quads[i], quads[i + 1]));
     out += "]";
   }
   return out + target + " >>";
@@ -700,7 +700,8 @@ std::string nav_catalog_entries(const NavPlan &nav) {
   const std::size_t nodes = label_nodes(nav);
   if (!nodes) return out + " /PageLabels << " + nums_text(nav.labels.begin(), nav.labels.end()) + " >>";
   out += " /PageLabels << /Kids [";
-  for (std::size_t j = 0; j < nodes; j++) out += (j ? " " : "") + std::to_string(first_label_node(nav) + static_cast<int>(j)) + " 0 R";
+  for (std::size_t j = 0; j < nodes; j++)
+    out += (j ? " " : "") + std::to_string(first_label_node(nav) + static_cast<int>(j)) + " 0 R";
   return out + "] >>";
 }
 

@@ -238,8 +238,10 @@ TEST(Navigation, HugeOutlinesAreBoundedButKept) {
     SCOPED_TRACE(k.nested ? "nested" : "flat");
     std::vector<std::string> more = {"<< /Type /Outlines /First 8 0 R /Last 8 0 R >>"};
     for (int i = 0; i < k.items; i++) {
-      const std::string self = std::to_string(8 + i), other = std::to_string(9 + i);
-      std::string link = i + 1 == k.items ? "" : k.nested ? " /First " + other + " 0 R /Count 1" : " /Next " + other + " 0 R";
+      const std::string other = std::to_string(9 + i);
+      std::string link = i + 1 == k.items ? ""
+                         : k.nested       ? " /First " + other + " 0 R /Count 1"
+                                          : " /Next " + other + " 0 R";
       more.push_back("<< /Title (t" + std::to_string(i) + ") /Parent 7 0 R /Dest [3 0 R /Fit]" + link + " >>");
     }
     wt::Converted c = wt::convert_text(two_pages("/Outlines 7 0 R", more), 2);
