@@ -4,7 +4,8 @@
 usage: nav_compare.py [--tsv] IN OUT [IN OUT ...]
 
 Reads both files through `qpdf --json=2` and compares:
-  outlines  every item's title, nesting depth and target page (in tree order)
+  outlines  every item's title, nesting depth, open state and target (in
+            tree order)
   labels    the page label of every page (style, prefix, start)
   links     per page, the /Link annotations whose target is a page of the
             document or a URI, with that target (links doing anything else
@@ -135,9 +136,10 @@ class Doc:
         return per_page
 
     def outline_items(self):
-        """(depth, title, target) in tree order, walked through /First and
-        /Next with a visited set; target is ("page", index), ("uri", text),
-        ("named", name) or None."""
+        """(depth, title, target, open) in tree order, walked through /First
+        and /Next with a visited set; target is ("page", index), ("uri",
+        text), ("named", name) or None; open is None for items without
+        children."""
         items = []
         seen = set()
 
@@ -157,7 +159,9 @@ class Doc:
                 item = self.get(ref)
                 if not isinstance(item, dict):
                     return
-                items.append((depth, self.get(item.get("/Title")), target(item)))
+                count = self.get(item.get("/Count"))
+                is_open = isinstance(count, (int, float)) and count > 0 if "/First" in item else None
+                items.append((depth, self.get(item.get("/Title")), target(item), is_open))
                 walk(item.get("/First"), depth + 1)
                 ref = item.get("/Next")
 
