@@ -164,7 +164,7 @@ std::string string_token(const std::string &bytes) {
 // A text string fit for the output. UTF-16BE (with its byte order mark)
 // and PDFDocEncoding stay as they are; UTF-8 with a byte order mark, which
 // PDF 1.4 readers do not know, becomes UTF-16BE (or is dropped when it is
-// not UTF-8). PDF/A-1 allows no string longer than k_max_string bytes: a
+// not UTF-8). PDF/A allows no string longer than k_max_string bytes: a
 // longer one is cut after its last whole character (a UTF-16 surrogate pair
 // is never split).
 bool text_string_out(std::string bytes, std::string *out) {

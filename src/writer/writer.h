@@ -361,9 +361,10 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
 
 // ---- navigation (nav.cpp) ---------------------------------------------------------------
 
-// PDF/A-1's limits on strings (bytes) and reals, which the navigation
-// objects rebuilt from source values are kept within.
-inline constexpr std::size_t k_max_string = 65535;
+// The limits on strings (bytes; PDF/A-2's, below PDF/A-1's 65535) and
+// reals (PDF/A-1's), which the navigation objects rebuilt from source
+// values are kept within in both parts.
+inline constexpr std::size_t k_max_string = 32767;
 inline constexpr double k_max_real = 32767.0;
 // Bounds of the walks over the source's navigation trees.
 inline constexpr int k_outline_depth = 64;           // outline levels

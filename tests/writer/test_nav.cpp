@@ -253,12 +253,13 @@ TEST(Navigation, HugeOutlinesAreBoundedButKept) {
   }
 }
 
-// PDF/A-1 allows no string over 65535 bytes: a longer title is cut after
-// its last whole character, and the validator accepts the output.
+// PDF/A-2 allows no string over 32767 bytes (PDF/A-1 65535): a longer
+// title is cut after its last whole character, and the validators accept
+// the output.
 TEST(Navigation, LongTitlesAreCutAtACharacterBoundary) {
-  // UTF-16: 32765 units, then a surrogate pair across the 65535-byte limit.
+  // UTF-16: 16381 units, then a surrogate pair across the 32767-byte limit.
   std::string utf16 = "FEFF";
-  for (int i = 0; i < 32765; i++) utf16 += "0041";
+  for (int i = 0; i < 16381; i++) utf16 += "0041";
   utf16 += "D83DDE00";
   for (int i = 0; i < 100; i++) utf16 += "0042";
   const std::string doc_enc(70000, 'x');
@@ -275,9 +276,9 @@ TEST(Navigation, LongTitlesAreCutAtACharacterBoundary) {
     ASSERT_EQ(items.size(), 2u);
     // The pair does not fit whole: the title keeps the BOM and the A's.
     std::string want16 = "<FEFF";
-    for (int i = 0; i < 32765; i++) want16 += "0041";
+    for (int i = 0; i < 16381; i++) want16 += "0041";
     EXPECT_EQ(items[0].title, want16 + ">");
-    EXPECT_EQ(items[1].title, "(" + std::string(65535, 'x') + ")");
+    EXPECT_EQ(items[1].title, "(" + std::string(32767, 'x') + ")");
   }
   expect_valid(outs[1], outs[2]);
 }
