@@ -245,7 +245,23 @@ struct PageGeom {
 struct Ctx {
   const Doc &d;
   Numbering nb;
-  std::vector<PageGeom> geom;
+  // The geometry of each page, worked out when a destination or a link
+  // first needs it (a document without navigation never does).
+  mutable std::vector<PageGeom> geom;
+  mutable std::vector<char> geom_known;
+  const PageGeom &page_geom(int i) const {
+    const auto k = static_cast<std::size_t>(i);
+    if (!geom_known[k]) {
+      const PageInfo &pi = d.pages.elems[i];
+      double box[4];
+      page_box(d, pi, box);
+      PageGeom &g = geom[k];
+      g.x0 = box[0], g.y0 = box[1], g.x1 = box[2], g.y1 = box[3];
+      g.r = page_rotation(d, pi);
+      geom_known[k] = 1;
+    }
+    return geom[k];
+  }
   std::unordered_map<int, int> page_index;  // source page object -> output page
   // Named destinations, by name bytes: the catalog's /Dests dictionary and
   // the /Names /Dests name tree, read on first use.
@@ -321,7 +337,7 @@ bool explicit_dest(const Ctx &c, Val v, std::string *out) {
       page = static_cast<int>(idx);
   }
   if (page < 0) return false;
-  const PageGeom &g = c.geom[static_cast<std::size_t>(page)];
+  const PageGeom &g = c.page_geom(page);
   // The parameters: numbers, or NAN for null (or anything unreadable).
   std::vector<double> p;
   for (std::size_t i = 2; i < items.size() && i < 6; i++) {
@@ -630,15 +646,8 @@ void nav_collect(const Doc &d, const Numbering &nb, NavPlan *nav) {
   Ctx c(d, nb);
   const int n = d.pages.nelems;
   c.geom.resize(static_cast<std::size_t>(n));
-  for (int i = 0; i < n; i++) {
-    const PageInfo &pi = d.pages.elems[i];
-    double box[4];
-    page_box(d, pi, box);
-    PageGeom &g = c.geom[static_cast<std::size_t>(i)];
-    g.x0 = box[0], g.y0 = box[1], g.x1 = box[2], g.y1 = box[3];
-    g.r = page_rotation(d, pi);
-    c.page_index.emplace(pi.num, i);
-  }
+  c.geom_known.assign(static_cast<std::size_t>(n), 0);
+  for (int i = 0; i < n; i++) c.page_index.emplace(d.pages.elems[i].num, i);
   read_outlines(&c, nav);
   read_labels(c, nav);
   nav->links.assign(static_cast<std::size_t>(n), {});
@@ -650,7 +659,7 @@ void nav_collect(const Doc &d, const Numbering &nb, NavPlan *nav) {
     page_annotations(d, d.objs.elems[k], &annots);
     for (std::size_t j = 0; j < annots.size(); j++) {
       if (!annots[j].t) continue;
-      std::string link = link_of(&c, c.geom[static_cast<std::size_t>(i)], annots[j]);
+      std::string link = link_of(&c, c.page_geom(i), annots[j]);
       if (link.empty()) continue;
       nav->links[static_cast<std::size_t>(i)].push_back(std::move(link));
       nav->kept[static_cast<std::size_t>(i)].push_back(static_cast<int>(j));
