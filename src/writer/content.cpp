@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <set>
 #include <string_view>
 
 #include "flate/flate.h"
@@ -431,6 +432,88 @@ class NumberLimits : public ContentHandler {
   int part_;
 };
 
+// Content in optional content that is off by default: a viewer of the
+// source shows the page without it, and the output has no optional
+// content to switch it on with (PDF/A-1 knows none), so it is not
+// painted. Nothing else changes: graphics state, clipping and the text
+// position still follow every operator, as a viewer hiding the group
+// does. Paths are ended without painting ("n"); text in a text object
+// begun inside the hidden content is left out, other text is shown in
+// render mode 3 (invisible) so that the text after it stays in place;
+// images, shadings and XObjects are left out, and so is an XObject whose
+// own /OC is off.
+class HiddenContent : public ContentHandler {
+ public:
+  HiddenContent(const Transfer &x, const byte *res, int res_len) : x_(x) {
+    if (x.oc_off.empty() || !res) return;
+    const int s = skip_ws_comments(res, 0, res_len);
+    for (const auto &[name, num] : resource_objects(*x.doc, res, s, res_len, "Properties"))
+      if (optional_content_hidden(*x.doc, x.oc_off, num)) hidden_props_.insert(name);
+    for (const auto &[name, num] : resource_objects(*x.doc, res, s, res_len, "XObject"))
+      if (xobject_hidden(num)) hidden_xobjects_.insert(name);
+  }
+  void op(ContentOp &o) override {
+    if (x_.oc_off.empty()) return;
+    const std::string_view n = o.name();
+    if (n == "BDC" || n == "BMC") {
+      const bool hide = n == "BDC" && o.size() == 2 && o.name_text(0) == "OC" &&
+                        o.operand(1).type == OperandType::name && hidden_props_.count(o.name_text(1));
+      marks_.push_back(hide);
+      hidden_ += hide;
+      return;
+    }
+    if (n == "EMC") {
+      if (!marks_.empty()) {
+        hidden_ -= marks_.back();
+        marks_.pop_back();
+      }
+      return;
+    }
+    if (n == "Do" && o.size() == 1 && hidden_xobjects_.count(o.name_text(0))) {
+      o.drop();
+      return;
+    }
+    if (n == "BT") text_hidden_ = hidden_ > 0;
+    if (!hidden_) return;
+    static constexpr std::string_view k_paint[] = {"f", "F", "f*", "S", "s", "B", "B*", "b", "b*"};
+    if (std::find(std::begin(k_paint), std::end(k_paint), n) != std::end(k_paint)) {
+      o.replace(o.size(), o.size(), "n");
+    } else if (n == "Do" || n == "sh" || n == "BI") {
+      o.drop();
+    } else if ((n == "Tj" || n == "TJ") && text_hidden_) {
+      // A text object begun inside hidden content: no text after it
+      // depends on where this show leaves the text position, and hidden
+      // text is not left in the file to be extracted.
+      o.drop();
+    } else if (n == "Tj" || n == "TJ" || n == "'" || n == "\"") {
+      o.prepend("3 Tr ");
+      o.append(" " + std::to_string(o.text_state().render) + " Tr");
+    }
+  }
+
+ private:
+  bool xobject_hidden(int num) const {
+    const Doc &d = *x_.doc;
+    const int k = num > 0 ? obj_find(&d.objs, num) : -1;
+    const byte *t;
+    int len;
+    if (k < 0 || !object_text(d, d.objs.elems[k], &t, &len)) return false;
+    std::vector<DictEntry> es;
+    int close = 0;
+    const int s = skip_ws_comments(t, 0, len);
+    if (s >= len || t[s] != '<' || !dict_entries(t, s, len, &es, &close)) return false;
+    const DictEntry *oc = dict_find(t, es, "OC");
+    std::vector<RefHit> refs;
+    if (oc) find_refs(t + oc->val, oc->val_end - oc->val, &refs);
+    return refs.size() == 1 && optional_content_hidden(d, x_.oc_off, refs[0].num);
+  }
+  const Transfer &x_;
+  std::set<std::string> hidden_props_, hidden_xobjects_;
+  std::vector<bool> marks_;
+  int hidden_ = 0;
+  bool text_hidden_ = false;  // the text object began inside hidden content
+};
+
 // A Type 3 glyph's width: viewers space the text by the font's /Widths,
 // and validators want the glyph procedure's d0 or d1 to say the same, so
 // the procedure's first d0/d1 gets the /Widths value.
@@ -499,7 +582,8 @@ ContentWalk rewrite_content(const byte *content, int len, const byte *res, int r
     PaintedNames painted(found);
     DeviceCmyk cmyk;
     GlyphWidth glyph(found->has_glyph_width, found->glyph_width);
-    ContentHandler *chain[] = {&defined, &limits, &glyph, text.get(), &cmyk, &images, nesting, &painted};
+    HiddenContent hidden(x, res, res_len);
+    ContentHandler *chain[] = {&defined, &limits, &glyph, text.get(), &cmyk, &hidden, &images, nesting, &painted};
     return content_walk(content, len, chain, out);
   };
   NestingScan scan;

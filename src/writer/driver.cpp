@@ -206,6 +206,7 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   Transfer x;
   transfer_init(&x, d, nb);
   x.part = part;
+  optional_content_off(*d, &x.oc_off);
   // Outlines, labels and the links kept as links, read before the pages'
   // annotations are painted (kept links are not).
   NavPlan nav;

@@ -333,8 +333,8 @@ std::string plain_name(const byte *t, int s, int e) {
   return out;
 }
 
-// The entries of the resource category `cat` (/XObject, /Pattern) of the
-// resources value t[s, e): name (#xx resolved) -> source object number.
+}  // namespace
+
 std::map<std::string, int> resource_objects(const Doc &d, const byte *t, int s, int e, const char *cat) {
   std::map<std::string, int> out;
   std::vector<DictEntry> rs, cs;
@@ -352,6 +352,8 @@ std::map<std::string, int> resource_objects(const Doc &d, const byte *t, int s, 
   }
   return out;
 }
+
+namespace {
 
 // The objects painted by content with these findings, each with the depth
 // it is painted at.
@@ -675,6 +677,94 @@ void transfer_write(const Transfer &x, Out *out) {
       out->str("\nendobj\n");
     }
   }
+}
+
+namespace {
+
+// The objects an array value (or a single reference) names.
+std::vector<int> refs_of(const byte *t, int s, int e) {
+  std::vector<RefHit> refs;
+  find_refs(t + s, e - s, &refs);
+  std::vector<int> out;
+  for (const RefHit &r : refs) out.push_back(r.num);
+  return out;
+}
+
+}  // namespace
+
+void optional_content_off(const Doc &d, std::set<int> *off) {
+  off->clear();
+  const byte *t = nullptr;
+  int len = 0;
+  const int k = d.catalog_num > 0 ? obj_find(&d.objs, d.catalog_num) : -1;
+  if (k < 0 || !object_text(d, d.objs.elems[k], &t, &len)) return;
+  std::vector<DictEntry> es;
+  int close = 0;
+  int s = skip_ws_comments(t, 0, len);
+  if (s >= len || t[s] != '<' || !dict_entries(t, s, len, &es, &close)) return;
+  const DictEntry *ocp = dict_find(t, es, "OCProperties");
+  if (!ocp) return;
+  const byte *ot = t;
+  int os = ocp->val, oe = ocp->val_end;
+  std::vector<DictEntry> oes;
+  if (!deref(d, &ot, &os, &oe) || os >= oe || ot[os] != '<' || !dict_entries(ot, os, oe, &oes, &close)) return;
+  const DictEntry *groups = dict_find(ot, oes, "OCGs");
+  const DictEntry *dflt = dict_find(ot, oes, "D");
+  if (!dflt) return;
+  const byte *dt = ot;
+  int ds = dflt->val, de = dflt->val_end;
+  std::vector<DictEntry> des;
+  if (!deref(d, &dt, &ds, &de) || ds >= de || dt[ds] != '<' || !dict_entries(dt, ds, de, &des, &close)) return;
+  auto listed = [&](const char *key) {
+    const DictEntry *x = dict_find(dt, des, key);
+    if (!x) return std::vector<int>{};
+    const byte *at = dt;
+    int as = x->val, ae = x->val_end;
+    return deref(d, &at, &as, &ae) ? refs_of(at, as, ae) : std::vector<int>{};
+  };
+  if (entry_value_is(dt, des, "BaseState", "/OFF")) {
+    // Every group is off but those the configuration turns on.
+    if (groups) {
+      const byte *gt = ot;
+      int gs = groups->val, ge = groups->val_end;
+      if (deref(d, &gt, &gs, &ge))
+        for (int g : refs_of(gt, gs, ge)) off->insert(g);
+    }
+    for (int g : listed("ON")) off->erase(g);
+  } else {
+    for (int g : listed("OFF")) off->insert(g);
+  }
+}
+
+bool optional_content_hidden(const Doc &d, const std::set<int> &off, int num) {
+  if (off.empty() || num <= 0) return false;
+  if (off.count(num)) return true;
+  // A membership dictionary: visible by its policy over its groups
+  // (/VE expressions are not evaluated: such content stays visible).
+  const byte *t;
+  int len;
+  const int k = obj_find(&d.objs, num);
+  if (k < 0 || d.objs.elems[k].is_stream || !object_text(d, d.objs.elems[k], &t, &len)) return false;
+  std::vector<DictEntry> es;
+  int close = 0;
+  int s = skip_ws_comments(t, 0, len);
+  if (s >= len || t[s] != '<' || !dict_entries(t, s, len, &es, &close) || !entry_value_is(t, es, "Type", "/OCMD"))
+    return false;
+  if (dict_find(t, es, "VE")) return false;
+  const DictEntry *g = dict_find(t, es, "OCGs");
+  if (!g) return false;
+  const byte *gt = t;
+  int gs = g->val, ge = g->val_end;
+  std::vector<int> groups;
+  if (deref(d, &gt, &gs, &ge)) groups = refs_of(gt, gs, ge);
+  if (groups.empty()) return false;
+  std::size_t n_off = 0;
+  for (int x : groups) n_off += off.count(x);
+  const bool all_off = n_off == groups.size(), none_off = n_off == 0;
+  if (entry_value_is(t, es, "P", "/AllOn")) return !none_off;
+  if (entry_value_is(t, es, "P", "/AnyOff")) return none_off;
+  if (entry_value_is(t, es, "P", "/AllOff")) return !all_off;
+  return all_off;  // /AnyOn, the default
 }
 
 }  // namespace zyk

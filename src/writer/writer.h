@@ -216,6 +216,8 @@ struct Transfer {
   std::set<int> opaque_masks;
   std::set<int> gstate_objs;   // objects an /ExtGState resource names
   std::set<int> gstate_dicts;  // objects that are a resource's /ExtGState
+  // Optional content groups off by default: what they mark is not painted.
+  std::set<int> oc_off;
   DecodeAccount decoded;       // content decoded by this conversion
   std::string refusal;
   bool cmyk_used = false;  // a copied dictionary now names k_cmyk_space_key
@@ -249,6 +251,19 @@ std::string replace_inline_fonts(const Doc &d, const byte *t, int len);
 [[nodiscard]] bool transfer_prepare(Transfer *x);
 // Appends the copied objects B + 11 ... in order.
 void transfer_write(const Transfer &x, Out *out);
+// The entries of the resource category `cat` (/XObject, /Pattern,
+// /Properties) of the resources value t[s, e): name (#xx resolved) ->
+// source object number.
+std::map<std::string, int> resource_objects(const Doc &d, const byte *t, int s, int e, const char *cat);
+
+// ---- optional content (transfer.cpp) ----------------------------------------------------
+
+// The optional content groups the source's default configuration turns off
+// (/BaseState and /ON, or /OFF); empty when it has none.
+void optional_content_off(const Doc &d, std::set<int> *off);
+// True when content marked with the group or membership dictionary `num`
+// is hidden by default.
+bool optional_content_hidden(const Doc &d, const std::set<int> &off, int num);
 
 // ---- conformance of copied objects (conform.cpp) --------------------------------------
 

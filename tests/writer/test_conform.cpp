@@ -419,3 +419,55 @@ TEST(Conform, ManyPagesGetABalancedPageTree) {
   }
   EXPECT_EQ(total, n);
 }
+
+// Optional content off by default is not painted (the output keeps no
+// optional content to switch it on with); what it changes besides painting
+// stays, and everything else is painted as before.
+TEST(Conform, OptionalContentOffByDefaultIsNotPainted) {
+  const std::string content =
+      "/OC /L1 BDC 1 0 0 rg 0 0 10 10 re f BT /F1 12 Tf (hid) Tj ET /X Do EMC "
+      "BT /F1 12 Tf /OC /L1 BDC (in) Tj EMC (out) Tj ET "
+      "/OC /L2 BDC 0 1 0 rg 20 0 10 10 re f EMC /OC /M BDC 0 0 1 rg 40 0 10 10 re f EMC /X Do";
+  struct Case {
+    const char *what;
+    const char *config;
+    bool l1_hidden;
+  } cases[] = {
+      {"group listed in /OFF", "<< /OFF [5 0 R] >>", true},
+      {"base state off, other group on", "<< /BaseState /OFF /ON [6 0 R] >>", true},
+      {"every group on", "<< /Order [5 0 R 6 0 R] >>", false},
+  };
+  for (const Case &c : cases) {
+    const std::string pdf = zyk_test::make_pdf(
+        {"<< /Type /Catalog /Pages 2 0 R /OCProperties << /OCGs [5 0 R 6 0 R] /D " + std::string(c.config) +
+             " >> >>",
+         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] /Contents 4 0 R /Resources << /Properties << /L1 5 "
+         "0 R /L2 6 0 R /M 7 0 R >> /XObject << /X 8 0 R >> /Font << /F1 9 0 R >> >> >>",
+         wt::stream("", content), "<< /Type /OCG /Name (one) >>", "<< /Type /OCG /Name (two) >>",
+         "<< /Type /OCMD /OCGs [5 0 R 6 0 R] /P /AllOn >>",
+         wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 100 100] /OC 5 0 R", "60 0 10 10 re f"),
+         "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"});
+    for (int part : {1, 2}) {
+      SCOPED_TRACE(std::string(c.what) + ", part " + std::to_string(part));
+      wt::Converted out = wt::convert_text(pdf, part);
+      ASSERT_EQ(out.rc, 1) << out.err;
+      const std::string page = wt::read_output(out.bytes).data(4);
+      EXPECT_NE(page.find("20 0 10 10 re f"), std::string::npos) << page;
+      const bool hidden = c.l1_hidden;
+      EXPECT_EQ(page.find("0 0 10 10 re n") != std::string::npos, hidden) << page;
+      EXPECT_EQ(page.find("40 0 10 10 re n") != std::string::npos, hidden) << page;
+      // The hidden text object is left out; hidden text inside a visible
+      // one is drawn invisible, keeping the text after it in place.
+      EXPECT_EQ(page.find("3 Tr") != std::string::npos, hidden) << page;
+      std::size_t shows = 0;
+      for (std::size_t p = 0; (p = page.find(" T", p)) != std::string::npos; p++)
+        shows += page.compare(p, 4, " Tj ") == 0 || page.compare(p, 4, " TJ ") == 0 || page.compare(p, 4, " Tj\n") == 0 ||
+                 page.compare(p, 4, " TJ\n") == 0;
+      EXPECT_EQ(shows, hidden ? 2u : 3u) << page;
+      EXPECT_EQ(page.find("/X Do") == std::string::npos, hidden) << page;
+      // Colour and text state still change as in the source.
+      EXPECT_NE(page.find("1 0 0 rg"), std::string::npos) << page;
+    }
+  }
+}
