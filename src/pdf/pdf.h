@@ -213,7 +213,7 @@ bool key_is(const byte *t, const DictEntry &e, const char *name);
 // The entry with key /name, or null.
 const DictEntry *dict_find(const byte *t, const std::vector<DictEntry> &es, const char *name);
 // The object number that the value t[s, e) names when it is one reference
-// "N G R" (white space and comments may follow it), else -1. A bare number
+// "N G R" (white space and comments may stand around it), else -1. A bare number
 // or "N R" is no reference.
 int value_ref(const byte *t, int s, int e);
 // Nesting of dictionaries and arrays value_readable looks into.

@@ -199,10 +199,25 @@ void find_refs(const byte *t, int len, std::vector<RefHit> *out) {
 }
 
 int value_ref(const byte *t, int s, int e) {
-  std::vector<RefHit> refs;
-  find_refs(t + s, e - s, &refs);
-  if (refs.size() != 1 || refs[0].start != 0 || skip_ws_comments(t, s + refs[0].end, e) != e) return -1;
-  return refs[0].num;
+  // Read in place: the writer and the output check ask this of every
+  // scalar value they meet.
+  int i = skip_ws_comments(t, s, e);
+  auto digits = [&](long *v) {
+    const int start = i;
+    *v = 0;
+    while (i < e && is_digit(t[i]) && i - start < 10) *v = *v * 10 + (t[i++] - '0');
+    return i > start && (i >= e || !is_digit(t[i]));
+  };
+  long num = 0, gen = 0;
+  if (!digits(&num) || i >= e || !is_pdf_ws(t[i])) return -1;
+  i = skip_ws_comments(t, i, e);
+  if (!digits(&gen) || i >= e || !is_pdf_ws(t[i])) return -1;
+  i = skip_ws_comments(t, i, e);
+  if (i >= e || t[i] != 'R') return -1;
+  i++;
+  if (i < e && is_regular(t[i])) return -1;
+  if (skip_ws_comments(t, i, e) != e) return -1;
+  return num > 0x7fffffffL ? -1 : static_cast<int>(num);
 }
 
 // Is t[s, e) one PDF object, read faithfully? Dictionaries must be name and

@@ -503,9 +503,7 @@ class HiddenContent : public ContentHandler {
     const int s = skip_ws_comments(t, 0, len);
     if (s >= len || t[s] != '<' || !dict_entries(t, s, len, &es, &close)) return false;
     const DictEntry *oc = dict_find(t, es, "OC");
-    std::vector<RefHit> refs;
-    if (oc) find_refs(t + oc->val, oc->val_end - oc->val, &refs);
-    return refs.size() == 1 && optional_content_hidden(d, x_.oc_off, refs[0].num);
+    return oc && optional_content_hidden(d, x_.oc_off, value_ref(t, oc->val, oc->val_end));
   }
   const Transfer &x_;
   std::set<std::string> hidden_props_, hidden_xobjects_;

@@ -150,7 +150,6 @@ class Checker {
   // -- objects --
   bool text_of(int num, const byte **t, int *len) const;
   bool resolve(const byte **t, int *s, int *e) const;
-  int ref_at(const byte *t, int s, int e) const;
   void walk_object(int num);
   void value(const byte *t, int s, int e, int depth, Role role);
   void dict(const byte *t, int s, int e, int depth, Role role);
@@ -204,33 +203,12 @@ bool Checker::text_of(int num, const byte **t, int *len) const {
   return k >= 0 && object_text(d_, d_.objs.elems[k], t, len);
 }
 
-// The object a value "N G R" names, or -1 for any other value.
-int Checker::ref_at(const byte *t, int s, int e) const {
-  int i = skip_ws_comments(t, s, e);
-  auto digits = [&](long *v) {
-    const int start = i;
-    *v = 0;
-    while (i < e && t[i] >= '0' && t[i] <= '9' && i - start < 10) *v = *v * 10 + (t[i++] - '0');
-    return i > start && (i >= e || !(t[i] >= '0' && t[i] <= '9'));
-  };
-  long num = 0, gen = 0;
-  if (!digits(&num) || i >= e || !is_pdf_ws(t[i])) return -1;
-  i = skip_ws_comments(t, i, e);
-  if (!digits(&gen) || i >= e || !is_pdf_ws(t[i])) return -1;
-  i = skip_ws_comments(t, i, e);
-  if (i >= e || t[i] != 'R') return -1;
-  i++;
-  if (i < e && is_regular(t[i])) return -1;
-  if (skip_ws_comments(t, i, e) != e) return -1;
-  return num > 0x7fffffffL ? -1 : static_cast<int>(num);
-}
-
 // Follows a reference value to the value of the object it names; direct
 // values stay as they are. False when the object does not exist.
 bool Checker::resolve(const byte **t, int *s, int *e) const {
   for (int hops = 0; hops < 8; hops++) {
     *s = skip_ws_comments(*t, *s, *e);
-    int num = ref_at(*t, *s, *e);
+    int num = value_ref(*t, *s, *e);
     if (num < 0) return true;
     int len = 0;
     if (!text_of(num, t, &len)) return false;
@@ -300,7 +278,7 @@ void Checker::value(const byte *t, int s, int e, int depth, Role role) {
     if (name_bytes(t, s, e) > 127) fail("a name longer than 127 bytes");
     return;
   }
-  int num = ref_at(t, s, e);
+  int num = value_ref(t, s, e);
   if (num >= 0) {
     if (num == 0 || obj_find(&d_.objs, num) < 0) {
       fail("a reference to object %d, which the file does not hold", num);
@@ -316,7 +294,7 @@ void Checker::value(const byte *t, int s, int e, int depth, Role role) {
 // The rules that depend on where a value stands, applied to the value a
 // reference names too (once per object and use).
 void Checker::role_check(const byte *t, int s, int e, Role role, int depth) {
-  if (int num = ref_at(t, s, e); num > 0) {
+  if (int num = value_ref(t, s, e); num > 0) {
     if (!roles_done_.insert({num, static_cast<int>(role)}).second) return;
     const byte *rt = t;
     int rs = s, re = e;
@@ -553,9 +531,9 @@ void Checker::dict(const byte *t, int s, int e, int depth, Role) {
       r = Role::action;
     // An ICC profile's alternate names the device space it stands in for.
     if (key == "/Alternate" && dict_find(t, es, "N")) r = Role::any;
-    if (follow_free && ref_at(t, x.val, x.val_end) >= 0) {
+    if (follow_free && value_ref(t, x.val, x.val_end) >= 0) {
       if (r != Role::any) role_check(t, x.val, x.val_end, r, depth + 1);
-      int num = ref_at(t, x.val, x.val_end);
+      int num = value_ref(t, x.val, x.val_end);
       if (num == 0 || obj_find(&d_.objs, num) < 0) fail("a reference to object %d, which the file does not hold", num);
       continue;
     }
@@ -766,7 +744,7 @@ class ContentRules : public ContentHandler {
   // A form or tiling pattern painted at the current level adds its own
   // nesting below it.
   void painted(const byte *t, int s, int e, const char *what) {
-    int num = c_.ref_at(t, s, e);
+    int num = value_ref(t, s, e);
     if (num <= 0) return;  // a direct pattern dictionary has no content
     int inside = c_.paint(num, &scope_, what);
     if (inside >= 0) deepest = std::max(deepest, level_ + inside);
@@ -782,7 +760,7 @@ class ContentRules : public ContentHandler {
     if (!dict_entries(ft, fs, fe, &es, &close)) return;
     const DictEntry *sub = dict_find(ft, es, "Subtype");
     if (!sub || !token_is(ft, sub->val, sub->val_end, "/Type3")) return;
-    int font_num = c_.ref_at(t, s, e);
+    int font_num = value_ref(t, s, e);
     if (font_num > 0 && !type3_done_.insert(font_num).second) return;
     Scope own;
     const Scope *sc = c_.scope_of(ft, es, &scope_, &own) ? &own : &scope_;
@@ -794,7 +772,7 @@ class ContentRules : public ContentHandler {
     int pclose = 0;
     if (!c_.resolve(&pt, &ps, &pe) || ps >= pe || pt[ps] != '<' || !dict_entries(pt, ps, pe, &procs, &pclose)) return;
     for (const DictEntry &p : procs) {
-      int num = c_.ref_at(pt, p.val, p.val_end);
+      int num = value_ref(pt, p.val, p.val_end);
       if (num <= 0) continue;
       int inside = c_.paint(num, sc, "Type 3 glyph");
       if (inside >= 0) deepest = std::max(deepest, level_ + inside);
@@ -928,11 +906,11 @@ bool Checker::page_content(int page_num) {
     const byte *ct = t;
     int cs = c->val, ce = c->val_end;
     std::vector<int> streams;
-    if (int num = ref_at(t, cs, ce); num > 0 && resolve(&ct, &cs, &ce) && ct[cs] != '[') {
+    if (int num = value_ref(t, cs, ce); num > 0 && resolve(&ct, &cs, &ce) && ct[cs] != '[') {
       streams.push_back(num);
     } else if (ct[cs] == '[') {
       for (auto [is, ie] : value_items(ct, cs, ce))
-        if (int n = ref_at(ct, is, ie); n > 0) streams.push_back(n);
+        if (int n = value_ref(ct, is, ie); n > 0) streams.push_back(n);
     }
     // A page's streams are one content: joined, they are walked once.
     std::string joined;
@@ -974,7 +952,7 @@ bool Checker::page_content(int page_num) {
           continue;
         for (const DictEntry &x : apes) {
           // An appearance is a stream, or a dictionary of states' streams.
-          if (int num = ref_at(pt, x.val, x.val_end); num > 0) {
+          if (int num = value_ref(pt, x.val, x.val_end); num > 0) {
             int k = obj_find(&d_.objs, num);
             if (k >= 0 && d_.objs.elems[k].is_stream) {
               int inside = paint(num, nullptr, "annotation appearance");
@@ -989,7 +967,7 @@ bool Checker::page_content(int page_num) {
           if (!resolve(&st, &ss, &se) || ss >= se || st[ss] != '<' || !dict_entries(st, ss, se, &states, &sclose))
             continue;
           for (const DictEntry &y : states)
-            if (int num = ref_at(st, y.val, y.val_end); num > 0) {
+            if (int num = value_ref(st, y.val, y.val_end); num > 0) {
               int inside = paint(num, nullptr, "annotation appearance");
               if (inside + 1 > k_max_nesting) fail("graphics states nested %d deep (PDF/A allows %d)", inside + 1, k_max_nesting);
             }
