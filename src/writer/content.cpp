@@ -565,7 +565,7 @@ class PaintedNames : public ContentHandler {
 ContentWalk rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x,
                             std::string *out, ContentFindings *found) {
   ResourceFonts fonts;
-  if (res) resource_fonts(*x.doc, res, res_len, &fonts);
+  if (res) resource_fonts(*x.doc, res, res_len, &fonts, &x.fonts_read);
   // The nesting handler sees the operators the ones before it keep; the
   // painted names come last and see the q/Q nesting drops.
   auto walk = [&](ContentHandler *nesting) {

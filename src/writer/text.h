@@ -43,6 +43,9 @@ inline constexpr int k_max_codespace = 64;
 inline constexpr int k_max_code_bytes = 4;
 // Source fonts whose decoding is kept per rewritten content stream.
 inline constexpr int k_font_cache_max = 256;
+// Source fonts kept for a whole conversion (SourceFontCache); past it,
+// further fonts are read for each stream that lists them.
+inline constexpr std::size_t k_font_doc_cache_max = 4096;
 // Stand-in for characters without a glyph: U+25A1 WHITE SQUARE.
 inline constexpr std::uint32_t k_standin_char = 0x25A1;
 
@@ -207,7 +210,18 @@ std::string width_runs(const unsigned char *font, std::uint64_t len, int upm);
 struct ResourceFonts {
   std::map<std::string, std::shared_ptr<const SourceFont>> by_name;
 };
-void resource_fonts(const Doc &d, const unsigned char *res, int res_len, ResourceFonts *out);
+// The source fonts one conversion has read, by object number. Reading a
+// font (its analysis, the decoding of its programs and CMaps) depends on
+// the object alone, and the same fonts are listed by page after page, so
+// each is read once per conversion; a null entry remembers a font that
+// could not be analysed. It belongs to the conversion (Transfer), so
+// nothing is shared between documents.
+struct SourceFontCache {
+  std::map<int, std::shared_ptr<const SourceFont>> by_num;
+};
+// cache may be null: fonts are then read for this call alone.
+void resource_fonts(const Doc &d, const unsigned char *res, int res_len, ResourceFonts *out,
+                    SourceFontCache *cache = nullptr);
 
 // Rewrites one content stream (page, form XObject or tiling pattern) for the
 // substitute font, with the fonts of the stream's own resources. `map`

@@ -729,7 +729,7 @@ std::size_t source_font_decode(const SourceFont &f, const unsigned char *s, std:
   return i;
 }
 
-void resource_fonts(const Doc &d, const byte *res, int res_len, ResourceFonts *out) {
+void resource_fonts(const Doc &d, const byte *res, int res_len, ResourceFonts *out, SourceFontCache *cache) {
   out->by_name.clear();
   std::vector<DictEntry> es;
   const ObjEntry *obj = nullptr;
@@ -741,7 +741,15 @@ void resource_fonts(const Doc &d, const byte *res, int res_len, ResourceFonts *o
   if (!fe || !value_text(d, res, fe->val, fe->val_end, &ft, &flen, &obj)) return;
   std::vector<DictEntry> fonts;
   if (!entries_of(ft, flen, &fonts)) return;
-  std::map<int, std::shared_ptr<const SourceFont>> by_num;
+  // Fonts read before, by this conversion or (past the cache's limit) by
+  // this call.
+  SourceFontCache local;
+  auto read_before = [&](int num) -> const std::shared_ptr<const SourceFont> * {
+    if (auto it = local.by_num.find(num); it != local.by_num.end()) return &it->second;
+    if (!cache) return nullptr;
+    auto it = cache->by_num.find(num);
+    return it != cache->by_num.end() ? &it->second : nullptr;
+  };
   for (const DictEntry &x : fonts) {
     if (static_cast<int>(out->by_name.size()) >= k_font_cache_max) break;
     std::string name = unescape_name({reinterpret_cast<const char *>(ft) + x.key + 1,
@@ -750,17 +758,22 @@ void resource_fonts(const Doc &d, const byte *res, int res_len, ResourceFonts *o
     const byte *vt = nullptr;
     int vlen = 0;
     if (!value_text(d, ft, x.val, x.val_end, &vt, &vlen, &obj)) continue;
+    if (obj) {
+      if (const std::shared_ptr<const SourceFont> *known = read_before(obj->num)) {
+        if (*known) out->by_name[name] = *known;
+        continue;
+      }
+    }
     FontInfo fi{};
     auto f = std::make_shared<SourceFont>();
     if (obj) {
-      auto known = by_num.find(obj->num);
-      if (known != by_num.end()) {
-        out->by_name[name] = known->second;
+      SourceFontCache &keep = cache && cache->by_num.size() < k_font_doc_cache_max ? *cache : local;
+      if (!analyse_font(&d, *obj, &fi)) {
+        keep.by_num[obj->num] = nullptr;
         continue;
       }
-      if (!analyse_font(&d, *obj, &fi)) continue;
       source_font_read(d, fi, f.get());
-      by_num[obj->num] = f;
+      keep.by_num[obj->num] = f;
     } else {
       ObjEntry direct{0, -1, -1, -1, -1, -1, -1, 0, 1, vt, vlen};
       if (!analyse_font(&d, direct, &fi)) continue;

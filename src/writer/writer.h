@@ -39,6 +39,7 @@
 #include "base/base.h"
 #include "font/font.h"
 #include "pdf/pdf.h"
+#include "writer/text.h"
 
 namespace zyk {
 
@@ -219,6 +220,9 @@ struct Transfer {
   // Optional content groups off by default: what they mark is not painted.
   std::set<int> oc_off;
   DecodeAccount decoded;       // content decoded by this conversion
+  // Source fonts read by this conversion: filled while content is
+  // rewritten, which takes the transfer as const; a cache, never a result.
+  mutable SourceFontCache fonts_read;
   std::string refusal;
   bool cmyk_used = false;  // a copied dictionary now names k_cmyk_space_key
   // The deepest q nesting of each copied content stream (source number)
