@@ -167,8 +167,9 @@ struct ShowItem {
   std::vector<TextCode> codes;
 };
 
-// What a show operation drew: UTF-16BE hex digits of the known characters
-// (for /ActualText) and whether a stand-in glyph was drawn.
+// What a show operation drew: whether a stand-in glyph was drawn, and then
+// (only then) the UTF-16BE hex digits of the known characters, for
+// /ActualText.
 struct ShowMarks {
   std::string actual;
   bool standin = false;

@@ -73,15 +73,27 @@ void put_glyphs(std::string *out, const std::vector<int> &gs) {
   for (int g : gs) put_glyph_bytes(out, g);
 }
 
+// v in upper-case hex digits, at least four of them (a UTF-16 unit; a
+// larger value keeps all its digits).
+void put_hex4(std::string *hex, std::uint32_t v) {
+  static constexpr char k_digits[] = "0123456789ABCDEF";
+  char buf[8];
+  int n = 0;
+  do {
+    buf[n++] = k_digits[v & 0xF];
+    v >>= 4;
+  } while (v != 0 || n < 4);
+  while (n > 0) hex->push_back(buf[--n]);
+}
+
 void put_utf16_hex(std::string *hex, std::uint32_t u) {
-  char buf[16];
   if (u > 0xFFFF) {
     u -= 0x10000;
-    std::snprintf(buf, sizeof buf, "%04X%04X", 0xD800 + (u >> 10), 0xDC00 + (u & 0x3FF));
+    put_hex4(hex, 0xD800 + (u >> 10));
+    put_hex4(hex, 0xDC00 + (u & 0x3FF));
   } else {
-    std::snprintf(buf, sizeof buf, "%04X", u);
+    put_hex4(hex, u);
   }
-  hex->append(buf);
 }
 
 // The Latin ligatures of the presentation forms are drawn as their letters:
@@ -116,9 +128,18 @@ void put_glyph_bytes(std::string *out, int g) {
   }
 }
 
+namespace {
+
+// The characters of a code as drawn: a lone presentation ligature as its
+// letters.
+std::u32string drawn_chars(const TextCode &c) {
+  return c.chars.size() == 1 ? unligature(c.chars[0]) : c.chars;
+}
+
+}  // namespace
+
 std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks) {
-  std::u32string chars = c.chars;
-  if (chars.size() == 1) chars = unligature(chars[0]);
+  const std::u32string chars = drawn_chars(c);
   std::vector<int> gs;
   bool all = !chars.empty();
   for (char32_t u : chars) {
@@ -126,7 +147,6 @@ std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks) {
     if (g < 0) all = false;
     else gs.push_back(g);
   }
-  for (char32_t u : chars) put_utf16_hex(&marks->actual, u);
   if (!all) {
     int g = text_standin_glyph();
     gs.assign(1, g > 0 ? g : 0);
@@ -182,6 +202,12 @@ void show_write(const SourceFont &f, const TextState &ts, const std::vector<Show
       pieces.push_back(std::move(p));
     }
   }
+  // The known text of the whole operation, for the /ActualText the caller
+  // wraps around a stand-in glyph; built only when one was drawn.
+  if (marks->standin)
+    for (const ShowItem &it : items)
+      for (const TextCode &c : it.codes)
+        for (char32_t u : drawn_chars(c)) put_utf16_hex(&marks->actual, u);
 
   if (!known) {
     // As the source wrote it: strings in order, numbers between them.
