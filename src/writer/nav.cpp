@@ -629,8 +629,11 @@ std::string link_of(Ctx *c, const PageGeom &g, const AnnotDict &a) {
   out += colour_of(c->d, entry(v, es, "C"));
   for (const char *h : {"/N", "/I", "/O", "/P"})
     if (is_name(entry(v, es, "H"), h)) out += std::string(" /H ") + h;
-  std::vector<double> quads(k_max_quad_numbers + 1);
-  int nq = numbers_of(c->d, entry(v, es, "QuadPoints"), quads.data(), k_max_quad_numbers);
+  // The room for the numbers is taken only when a link has them: most have
+  // none, and zeroing the whole buffer for each link was a hot spot.
+  const Val qv = entry(v, es, "QuadPoints");
+  std::vector<double> quads(qv.ok() ? k_max_quad_numbers + 1 : 1);
+  int nq = qv.ok() ? numbers_of(c->d, qv, quads.data(), k_max_quad_numbers) : -1;
   if (nq > 0 && nq % 8 == 0) {
     out += " /QuadPoints [";
     for (std::size_t i = 0; i < static_cast<std::size_t>(nq); i += 2)
