@@ -17,6 +17,7 @@
 // identifier only has to name the file, so a fast non-cryptographic hash
 // serves.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -102,13 +103,18 @@ void Out::packed_stream_obj(int num, const std::string &entries, const void *dat
 
 // ---- numbers ------------------------------------------------------------------------
 
+// std::to_chars writes what printf's "%ld" and "%.4f" write (the exact
+// value, correctly rounded, ties to even) at a fraction of the cost; the
+// text is cut at 63 characters as the 64-byte printf buffer cut it, so even
+// an absurd value is written as before.
 std::string format_num(double v) {
-  char buf[64];
+  char buf[400];
+  std::to_chars_result r;
   if (!std::isnan(v) && v >= -2147483648.0 && v <= 2147483647.0 && v == std::trunc(v))
-    std::snprintf(buf, sizeof buf, "%ld", static_cast<long>(v));
+    r = std::to_chars(buf, buf + sizeof buf, static_cast<long>(v));
   else
-    std::snprintf(buf, sizeof buf, "%.4f", v);
-  return buf;
+    r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, 4);
+  return std::string(buf, std::min<std::size_t>(static_cast<std::size_t>(r.ptr - buf), 63));
 }
 
 // ---- the run ------------------------------------------------------------------------
