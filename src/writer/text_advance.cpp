@@ -64,8 +64,11 @@ std::string num(double v, int places) {
   return s;
 }
 
+// One code or TJ number of a show. The glyphs of all codes are kept in one
+// array (a piece names its run there): a vector per code cost an
+// allocation per character drawn.
 struct Piece {
-  std::vector<int> glyphs;  // output glyphs of one code
+  std::size_t g0 = 0, gn = 0;  // output glyphs of one code: glyphs[g0, g0 + gn)
   double src = 0;           // source advance (text space, before Th)
   double sub = 0;           // substitute advance at ratio 1
   bool space = false;       // a single-byte code 32
@@ -73,8 +76,8 @@ struct Piece {
   double number = 0;        // TJ number (source)
 };
 
-void put_glyphs(std::string *out, const std::vector<int> &gs) {
-  for (int g : gs) put_glyph_bytes(out, g);
+void put_glyphs(std::string *out, const std::vector<int> &glyphs, const Piece &p) {
+  for (std::size_t k = p.g0; k < p.g0 + p.gn; k++) put_glyph_bytes(out, glyphs[k]);
 }
 
 // v in upper-case hex digits, at least four of them (a UTF-16 unit; a
@@ -142,20 +145,31 @@ std::u32string drawn_chars(const TextCode &c) {
 
 }  // namespace
 
-std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks) {
+namespace {
+
+// code_glyphs, appending to *gs.
+void append_code_glyphs(const TextCode &c, ShowMarks *marks, std::vector<int> *gs) {
+  const std::size_t from = gs->size();
   const std::u32string chars = drawn_chars(c);
-  std::vector<int> gs;
   bool all = !chars.empty();
   for (char32_t u : chars) {
     int g = all ? text_glyph(u) : -1;
     if (g < 0) all = false;
-    else gs.push_back(g);
+    else gs->push_back(g);
   }
   if (!all) {
     int g = text_standin_glyph();
-    gs.assign(1, g > 0 ? g : 0);
+    gs->resize(from);
+    gs->push_back(g > 0 ? g : 0);
     marks->standin = true;
   }
+}
+
+}  // namespace
+
+std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks) {
+  std::vector<int> gs;
+  append_code_glyphs(c, marks, &gs);
   return gs;
 }
 
@@ -187,6 +201,11 @@ void show_write(const SourceFont &f, const TextState &ts, const std::vector<Show
                 std::string *out) {
   // Glyphs of every code, as the plain re-encoding draws them.
   std::vector<Piece> pieces;
+  std::vector<int> glyphs;
+  std::size_t ncodes = 0;
+  for (const ShowItem &it : items) ncodes += it.is_number ? 1 : it.codes.size();
+  pieces.reserve(ncodes);
+  glyphs.reserve(ncodes);
   bool known = ts.size != 0 && std::isfinite(ts.size) && !f.vertical && f.kind != TextKind::keep;
   for (const ShowItem &it : items) {
     if (it.is_number) {
@@ -198,12 +217,14 @@ void show_write(const SourceFont &f, const TextState &ts, const std::vector<Show
     }
     for (const TextCode &c : it.codes) {
       Piece p;
-      p.glyphs = code_glyphs(c, marks);
+      p.g0 = glyphs.size();
+      append_code_glyphs(c, marks, &glyphs);
+      p.gn = glyphs.size() - p.g0;
       p.space = c.nbytes == 1 && c.code == 32;
       if (c.width < 0) known = false;
       p.src = c.width / 1000.0 * ts.size + ts.char_spacing + (p.space ? ts.word_spacing : 0);
-      for (int g : p.glyphs) p.sub += text_glyph_width(g) / 1000.0 * ts.size + ts.char_spacing;
-      pieces.push_back(std::move(p));
+      for (std::size_t k = p.g0; k < p.g0 + p.gn; k++) p.sub += text_glyph_width(glyphs[k]) / 1000.0 * ts.size + ts.char_spacing;
+      pieces.push_back(p);
     }
   }
   // The known text of the whole operation, for the /ActualText the caller
@@ -225,7 +246,7 @@ void show_write(const SourceFont &f, const TextState &ts, const std::vector<Show
         continue;
       }
       body += '(';
-      for (std::size_t n = 0; n < it.codes.size(); n++, k++) put_glyphs(&body, pieces[k].glyphs);
+      for (std::size_t n = 0; n < it.codes.size(); n++, k++) put_glyphs(&body, glyphs, pieces[k]);
       body += ')';
     }
     *out += array ? "[" + body + "] TJ" : body + " Tj";
@@ -284,7 +305,7 @@ void show_write(const SourceFont &f, const TextState &ts, const std::vector<Show
       } else {
         settle();
         open_string();
-        put_glyphs(&arr, p.glyphs);
+        put_glyphs(&arr, glyphs, p);
         pending += p.src - p.sub * r;
       }
       i++;
@@ -321,7 +342,7 @@ void show_write(const SourceFont &f, const TextState &ts, const std::vector<Show
         put_number(p.number / r);
       } else {
         open_string();
-        put_glyphs(&arr, p.glyphs);
+        put_glyphs(&arr, glyphs, p);
       }
     }
     pending += src - sub * r;
