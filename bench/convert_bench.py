@@ -15,15 +15,24 @@ list's directory or the current one), and generated documents of 1,000,
 10,000 and 100,000 pages (--pages): a page of about 1 KB of uncompressed text
 in a WinAnsi Helvetica font, every page with its own content stream.
 
-Summary lines (stdout, Markdown): per tool and set, pages/s (pages per CPU
-second), CPU s/MB of input, peak RSS (median and largest), output/input size
+Summary lines (stdout, Markdown): per tool and set, CPU seconds, ms of CPU per
+page, pages/s (pages per CPU second), CPU s/MB of input, peak RSS (median and largest), output/input size
 ratio (median per file and total), and per file the peer's CPU time over
-ours (median, p10, p90) on the files both converted. --tsv keeps one row per
-run.
+ours (median, p10, p90) on the files both converted, over all files and over
+the corpus alone. --tsv keeps one row per tool and file (per-file CPU, peak
+RSS, bytes, pages).
+
+The peer's figures do not depend on our build, and it is slow (tens of
+minutes over the corpus): run it once alone (--only peer), then take its
+rows into the runs of our builds (--peer-tsv).
 
 Usage:
   bench/convert_bench.py --zyk build/zyk-pdfa --list /work/corpus-list.txt \\
       --workdir /tmp/bench [--pages 1000,10000,100000] [--tsv rows.tsv]
+  # every file, the peer once, then ours three times per file (minimum kept):
+  bench/convert_bench.py --zyk - --only peer --peer-every 1 --peer-pages 100000 \\
+      --list L --workdir W --tsv peer.tsv --timeout 3600
+  bench/convert_bench.py --zyk build/zyk-pdfa --peer-tsv peer.tsv --repeat 3 --list L --workdir W
 """
 import argparse
 import os
@@ -80,6 +89,19 @@ def generate(path, npages):
     out.extend(b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(offs) + 1, xref))
     with open(path, "wb") as f:
         f.write(out)
+
+
+def read_tsv(path):
+    """Rows of an earlier --tsv, typed as this script makes them."""
+    rows = []
+    with open(path) as f:
+        head = f.readline().rstrip("\n").split("\t")
+        for ln in f:
+            v = dict(zip(head, ln.rstrip("\n").split("\t")))
+            rows.append({"tool": v["tool"], "set": v["set"], "file": v["file"], "ok": v["ok"] == "1",
+                         "cpu": float(v["cpu_s"]), "rss": int(v["rss_kb"]), "in": int(v["in_bytes"]),
+                         "out": int(v["out_bytes"]), "pages": int(v["pages"])})
+    return rows
 
 
 def children_cpu():
@@ -185,6 +207,10 @@ def main():
     ap.add_argument("--workdir", required=True)
     ap.add_argument("--keep", action="store_true", help="keep the outputs")
     ap.add_argument("--tsv")
+    ap.add_argument("--only", choices=("zyk", "peer"), help="run one tool only (e.g. the slow peer in the "
+                    "background while our build is still changing)")
+    ap.add_argument("--peer-tsv", help="take the peer's rows from the --tsv of an earlier run instead of "
+                    "running it again (its figures do not depend on our build)")
     a = ap.parse_args()
 
     os.makedirs(a.workdir, exist_ok=True)
@@ -206,13 +232,21 @@ def main():
     calibrate()
     print("GNU time overhead subtracted: %.2f ms CPU per run" % (TIME_OVERHEAD * 1e3), file=sys.stderr)
     tools = [("zyk", lambda i, o: [a.zyk, "convert", "--part", str(a.part), i, o])]
-    if a.peer:
+    if a.peer or a.peer_tsv:
         tools.append(("peer", lambda i, o: [a.peer, "--quiet", "--part", str(a.part), i, o]))
     rows = []
+    if a.peer_tsv:
+        rows = [r for r in read_tsv(a.peer_tsv) if r["tool"] == "peer"]
+        # Generated documents are matched by set, since their path is in each run's workdir.
+        gen_path = {g: p for g, p, _ in inputs if g.startswith("gen-")}
+        for r in rows:
+            r["file"] = gen_path.get(r["set"], r["file"])
     for k, (group, path, with_peer) in enumerate(inputs):
         in_bytes = os.path.getsize(path)
         for tool, cmd in tools:
-            if tool == "peer" and not with_peer:
+            if tool == "peer" and (not with_peer or a.peer_tsv):
+                continue
+            if a.only and tool != a.only:
                 continue
             out = os.path.join(a.workdir, "%s-%d.pdf" % (tool, k))
             best = None
@@ -244,15 +278,16 @@ def main():
     for g, _, _ in inputs:
         if g not in groups:
             groups.append(g)
-    print("| tool | set | files (failed) | pages/s | CPU s/MB | RSS median / max MB | out/in median | out/in total |")
-    print("|---|---|---|---|---|---|---|---|")
+    print("| tool | set | files (failed) | CPU s | ms/page | pages/s | CPU s/MB | RSS median / max MB | out/in median "
+          "| out/in total |")
+    print("|---|---|---|---|---|---|---|---|---|---|")
     for g in groups:
         for tool, _ in tools:
             s = summarise(rows, tool, g)
             if s:
-                print("| %s | %s | %d (%d) | %.1f | %.4f | %.1f / %.1f | %.3f | %.3f |" %
-                      (tool, g, s["files"], s["failed"], s["pages_s"], s["s_mb"], s["rss_med"], s["rss_max"],
-                       s["ratio_med"], s["ratio_tot"]))
+                print("| %s | %s | %d (%d) | %.3f | %.4f | %.1f | %.4f | %.1f / %.1f | %.3f | %.3f |" %
+                      (tool, g, s["files"], s["failed"], s["cpu"], 1e3 / s["pages_s"] if s["pages_s"] else 0,
+                       s["pages_s"], s["s_mb"], s["rss_med"], s["rss_max"], s["ratio_med"], s["ratio_tot"]))
     if a.peer:
         both = {}
         for r in rows:
@@ -263,8 +298,16 @@ def main():
         if ratios:
             print("\npeer CPU / our CPU over %d files both converted: median %.1fx, p10 %.1fx, p90 %.1fx" %
                   (len(ratios), statistics.median(ratios), pct(ratios, 0.1), pct(ratios, 0.9)))
-            print("(the peer ran on every %d-th corpus file and on generated documents up to %d pages)" %
-                  (a.peer_every, a.peer_pages))
+        corpus = [b["peer"]["cpu"] / b["zyk"]["cpu"] for b in both.values()
+                  if "peer" in b and "zyk" in b and b["zyk"]["cpu"] > 0 and b["zyk"]["set"] == "corpus"]
+        if corpus:
+            print("corpus files only (%d): median %.1fx, p10 %.1fx, p90 %.1fx" %
+                  (len(corpus), statistics.median(corpus), pct(corpus, 0.1), pct(corpus, 0.9)))
+            if a.peer_tsv:
+                print("(the peer's rows come from %s)" % a.peer_tsv)
+            else:
+                print("(the peer ran on every %d-th corpus file and on generated documents up to %d pages)" %
+                      (a.peer_every, a.peer_pages))
 
 
 if __name__ == "__main__":
