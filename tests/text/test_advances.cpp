@@ -205,6 +205,36 @@ TEST_F(Advances, NoScalingWhenAdvancesAlreadyAgree) {
 
 // Without every source width (or with a zero size, or a vertical font) the
 // operation is written as the source wrote it.
+// The known text goes with a show only when a stand-in glyph is drawn: then
+// it holds every code's characters as drawn (a lone ligature as its
+// letters) in UTF-16BE hex, supplementary characters as surrogate pairs.
+TEST_F(Advances, ActualTextOnlyWithAStandIn) {
+  auto code = [](std::u32string chars) {
+    zyk::TextCode c{1, 1, std::move(chars), 500};
+    return c;
+  };
+  const zyk::TextState ts = spacing(0, 0, 100, 12);
+  struct Case {
+    const char *what;
+    std::vector<std::u32string> codes;
+    bool standin;
+    std::string actual;
+  } cases[] = {
+      {"all drawn", {U"A", U"\uFB01", U"b"}, false, ""},
+      {"a character the font lacks", {U"A", U"\uFB01", U"\U0010FFFD"}, true, "004100660069DBFFDFFD"},
+      {"a code without characters", {U"\u00E9", U"", U"z"}, true, "00E9007A"},
+  };
+  for (const Case &c : cases) {
+    zyk::ShowItem it;
+    for (const std::u32string &chars : c.codes) it.codes.push_back(code(chars));
+    zyk::ShowMarks marks;
+    std::string out;
+    zyk::show_write(font_, ts, {it}, &marks, &out);
+    EXPECT_EQ(marks.standin, c.standin) << c.what;
+    EXPECT_EQ(marks.actual, c.actual) << c.what;
+  }
+}
+
 TEST_F(Advances, UnknownAdvancesKeepTheSourceShape) {
   float unknown[256];
   for (float &w : unknown) w = -1;

@@ -414,6 +414,27 @@ TEST(ResourceFonts, FontEntriesAreReadByTokens) {
     for (const auto &[name, font] : f.by_name) got.push_back(name);
     EXPECT_EQ(got, c.names) << c.what;
   }
+  // With one cache over every case, twice (as a conversion keeps it over
+  // its pages), the same names are listed; each font object is read once
+  // and shared between calls, and what is no font, though remembered, is
+  // still left out.
+  zyk::SourceFontCache cache;
+  std::shared_ptr<const zyk::SourceFont> first_f1;
+  for (int round = 0; round < 2; round++)
+    for (const Case &c : cases) {
+      zyk::ResourceFonts f;
+      zyk::resource_fonts(g.d, reinterpret_cast<const byte *>(c.res.data()), static_cast<int>(c.res.size()), &f,
+                          &cache);
+      std::vector<std::string> got;
+      for (const auto &[name, font] : f.by_name) got.push_back(name);
+      EXPECT_EQ(got, c.names) << c.what << " (cached, round " << round << ")";
+      if (f.by_name.count("F1") == 0) continue;
+      if (!first_f1) first_f1 = f.by_name["F1"];
+      EXPECT_EQ(f.by_name["F1"], first_f1) << c.what;
+    }
+  EXPECT_EQ(cache.by_num.size(), 3u);  // 5 and 6, and 7 as no font
+  ASSERT_EQ(cache.by_num.count(7), 1u);
+  EXPECT_EQ(cache.by_num[7], nullptr);
   // Fonts of one object named twice are read once and shared.
   zyk::ResourceFonts f;
   std::string res = "<< /Font << /A 5 0 R /B 5 0 R >> >>";
