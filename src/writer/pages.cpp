@@ -390,27 +390,86 @@ void page_annotations(const Doc &d, const ObjEntry &page, std::vector<AnnotDict>
 // box. Boxes may be written by reference and with their corners in any
 // order. When neither box is found along the /Parent links, the loader's
 // box (its default when the tree gives none) stands.
-void page_box(const Doc &d, const PageInfo &pi, double box[4]) {
+namespace {
+
+// page_box's facts of object num: its own entries.
+void read_box_facts(const Doc &d, int num, PageNodeFacts *f) {
+  f->box_known = true;
+  int k = num > 0 ? obj_find(&d.objs, num) : -1;
+  const byte *t;
+  int len;
+  if (k < 0 || !object_text(d, d.objs.elems[k], &t, &len)) return;
+  std::vector<DictEntry> es;
+  int close = 0;
+  if (!dict_entries(t, 0, len, &es, &close)) return;
+  f->box_readable = true;
+  if (const DictEntry *c = dict_find(t, es, "CropBox")) f->crop_ok = box_value(d, t, c->val, c->val_end, f->crop);
+  if (const DictEntry *m = dict_find(t, es, "MediaBox")) f->media_ok = box_value(d, t, m->val, m->val_end, f->media);
+  const DictEntry *parent = dict_find(t, es, "Parent");
+  std::vector<RefHit> refs;
+  if (parent) find_refs(t + parent->val, parent->val_end - parent->val, &refs);
+  f->one_parent = refs.size() == 1;
+  if (f->one_parent) f->box_parent = refs[0].num;
+}
+
+// page_rotation's facts of object num.
+void read_rot_facts(const Doc &d, int num, PageNodeFacts *f) {
+  f->rot_known = true;
+  int k = num > 0 ? obj_find(&d.objs, num) : -1;
+  const byte *t;
+  std::vector<DictEntry> es;
+  if (k < 0 || !own_entries(d, d.objs.elems[k], &t, &es)) return;
+  f->rot_readable = true;
+  if (const DictEntry *rot = dict_find(t, es, "Rotate")) {
+    int i = rot->val;
+    int v = parse_int_at(t, rot->val_end, &i);
+    if (i != rot->val) {
+      f->has_rotate = true;
+      f->rotate = v;
+    }
+  }
+  const DictEntry *parent = dict_find(t, es, "Parent");
+  f->rot_parent = parent ? value_ref(t, parent->val, parent->val_end) : -1;
+}
+
+// The facts of object num for the walk from a page: the page's own are
+// read each time (no other page shares them), its ancestors' once when
+// nodes keeps them.
+const PageNodeFacts &node_facts(const Doc &d, int num, int depth, bool for_box, PageNodeCache *nodes,
+                                PageNodeFacts *scratch) {
+  PageNodeFacts *f = scratch;
+  if (nodes && depth > 0) f = &nodes->by_num[num];
+  else *scratch = PageNodeFacts{};
+  if (for_box && !f->box_known) read_box_facts(d, num, f);
+  if (!for_box && !f->rot_known) read_rot_facts(d, num, f);
+  return *f;
+}
+
+}  // namespace
+
+// The visible box: the crop box clipped to the media box, each the page's
+// own or else its nearest ancestor's; the media box alone without a crop
+// box. Boxes may be written by reference and with their corners in any
+// order. When neither box is found along the /Parent links, the loader's
+// box (its default when the tree gives none) stands.
+void page_box(const Doc &d, const PageInfo &pi, double box[4], PageNodeCache *nodes) {
   double crop[4], media[4];
   bool have_crop = false, have_media = false;
   int num = pi.num;
+  PageNodeFacts scratch;
   for (int depth = 0; depth <= k_inherit_depth && !(have_crop && have_media); depth++) {
-    int k = num > 0 ? obj_find(&d.objs, num) : -1;
-    const byte *t;
-    int len;
-    if (k < 0 || !object_text(d, d.objs.elems[k], &t, &len)) break;
-    std::vector<DictEntry> es;
-    int close = 0;
-    if (!dict_entries(t, 0, len, &es, &close)) break;
-    if (const DictEntry *c = dict_find(t, es, "CropBox"); c && !have_crop)
-      have_crop = box_value(d, t, c->val, c->val_end, crop);
-    if (const DictEntry *m = dict_find(t, es, "MediaBox"); m && !have_media)
-      have_media = box_value(d, t, m->val, m->val_end, media);
-    const DictEntry *parent = dict_find(t, es, "Parent");
-    std::vector<RefHit> refs;
-    if (parent) find_refs(t + parent->val, parent->val_end - parent->val, &refs);
-    if (refs.size() != 1) break;
-    num = refs[0].num;
+    const PageNodeFacts &f = node_facts(d, num, depth, true, nodes, &scratch);
+    if (!f.box_readable) break;
+    if (f.crop_ok && !have_crop) {
+      have_crop = true;
+      std::memcpy(crop, f.crop, sizeof crop);
+    }
+    if (f.media_ok && !have_media) {
+      have_media = true;
+      std::memcpy(media, f.media, sizeof media);
+    }
+    if (!f.one_parent) break;
+    num = f.box_parent;
   }
   if (!have_media && !have_crop) {
     box[0] = std::fmin(pi.box[0], pi.box[2]);
@@ -430,26 +489,20 @@ void page_box(const Doc &d, const PageInfo &pi, double box[4]) {
   if (clipped[2] > clipped[0] && clipped[3] > clipped[1]) std::memcpy(box, clipped, sizeof clipped);
 }
 
-int page_rotation(const Doc &d, const PageInfo &pi) {
+int page_rotation(const Doc &d, const PageInfo &pi, PageNodeCache *nodes) {
   int r = 0;
   bool found = false;
   int num = pi.num;
+  PageNodeFacts scratch;
   for (int depth = 0; depth <= k_inherit_depth && !found; depth++) {
-    int k = num > 0 ? obj_find(&d.objs, num) : -1;
-    const byte *t;
-    std::vector<DictEntry> es;
-    if (k < 0 || !own_entries(d, d.objs.elems[k], &t, &es)) break;
-    if (const DictEntry *rot = dict_find(t, es, "Rotate")) {
-      int i = rot->val;
-      int v = parse_int_at(t, rot->val_end, &i);
-      if (i != rot->val) {
-        r = v;
-        found = true;
-        break;
-      }
+    const PageNodeFacts &f = node_facts(d, num, depth, false, nodes, &scratch);
+    if (!f.rot_readable) break;
+    if (f.has_rotate) {
+      r = f.rotate;
+      found = true;
+      break;
     }
-    const DictEntry *parent = dict_find(t, es, "Parent");
-    num = parent ? value_ref(t, parent->val, parent->val_end) : -1;
+    num = f.rot_parent;
   }
   if (!found) r = pi.rotate;
   r %= 360;
@@ -493,9 +546,9 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
     return false;
   }
   const ObjEntry &e = d.objs.elems[k];
-  const int r = page_rotation(d, pi);
+  const int r = page_rotation(d, pi, &x.page_nodes);
   double box[4];
-  page_box(d, pi, box);
+  page_box(d, pi, box, &x.page_nodes);
   const double x0 = box[0], y0 = box[1], x1 = box[2], y1 = box[3];
   double width = x1 - x0, height = y1 - y0;
   if (!(width > 0) || !(height > 0)) {

@@ -183,6 +183,27 @@ class DecodeAccount {
 // one stream may, or than what was left of the document's budget.
 void set_too_large_error(long page_no, const DecodeAccount *acc);
 
+// What page-tree nodes (the ancestors of pages) say for themselves about
+// the inheritable box and rotation, read once per conversion: every page
+// looks at its ancestors, and a node with a thousand kids is large, so
+// reading it again for every page made page writing grow with the square
+// of the page count. The facts are each node's own; the walk up from a
+// page and its limits stay the callers'.
+struct PageNodeFacts {
+  bool box_known = false, rot_known = false;
+  // page_box's reading: the node's text and entries read, a usable
+  // /CropBox or /MediaBox, and /Parent holding exactly one reference.
+  bool box_readable = false, crop_ok = false, media_ok = false, one_parent = false;
+  double crop[4] = {}, media[4] = {};
+  int box_parent = 0;
+  // page_rotation's reading: entries read, an integer /Rotate, /Parent.
+  bool rot_readable = false, has_rotate = false;
+  int rotate = 0, rot_parent = -1;
+};
+struct PageNodeCache {
+  std::map<int, PageNodeFacts> by_num;
+};
+
 // Source objects reached from the pages' resources, followed transitively.
 struct Transfer {
   const Doc *doc = nullptr;
@@ -223,6 +244,8 @@ struct Transfer {
   // Source fonts read by this conversion: filled while content is
   // rewritten, which takes the transfer as const; a cache, never a result.
   mutable SourceFontCache fonts_read;
+  // The page-tree nodes' own box and rotation entries, read once.
+  PageNodeCache page_nodes;
   std::string refusal;
   bool cmyk_used = false;  // a copied dictionary now names k_cmyk_space_key
   // The deepest q nesting of each copied content stream (source number)
@@ -356,11 +379,12 @@ struct PageWork {
 };
 
 // The page's visible box, x0 y0 x1 y1 with x0 < x1 and y0 < y1 (or the
-// loader's box when the page and its ancestors give none).
-void page_box(const Doc &d, const PageInfo &pi, double box[4]);
+// loader's box when the page and its ancestors give none). nodes (may be
+// null) keeps the ancestors' facts for later pages.
+void page_box(const Doc &d, const PageInfo &pi, double box[4], PageNodeCache *nodes = nullptr);
 // Rotation of a page in 0..359: its own /Rotate, else the nearest ancestor's,
 // negative multiples of 90 included.
-int page_rotation(const Doc &d, const PageInfo &pi);
+int page_rotation(const Doc &d, const PageInfo &pi, PageNodeCache *nodes = nullptr);
 // The page's resource text with /DefaultRGB merged into its colour spaces
 // and its visible annotations' appearances into its XObjects. False, with
 // the error text naming page_no (from 1), when the page object is missing

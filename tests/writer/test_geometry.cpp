@@ -197,3 +197,49 @@ TEST(Geometry, AnInlineAnnotationsContentsIsNotThePages) {
   wt::Output o = wt::read_output(out.bytes);
   EXPECT_NE(o.data(4).find(" Do Q"), std::string::npos) << o.data(4);
 }
+
+// Boxes and rotation inherited through a tree of nodes: the facts of the
+// nodes kept over a conversion (read for one page, used for the next) give
+// every page what a fresh walk up from it gives, in any order of pages.
+TEST(Geometry, InheritedBoxesAndRotationAreTheSameThroughTheNodeCache) {
+  zyk::DocGuard g;
+  std::string path = zyk_test::write_temp(
+      "geometry_node_cache.pdf",
+      zyk_test::make_pdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                          "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 4 /Rotate 90 /MediaBox [0 0 600 800] >>",
+                          "<< /Type /Pages /Parent 2 0 R /Kids [5 0 R 6 0 R] /Count 2 /CropBox [10 10 500 700] "
+                          "/Rotate -90 >>",
+                          "<< /Type /Pages /Parent 2 0 R /Kids [7 0 R 8 0 R] /Count 2 /MediaBox [0 0 0 0] >>",
+                          "<< /Type /Page /Parent 3 0 R >>",
+                          "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 300 300] /Rotate 180 >>",
+                          "<< /Type /Page /Parent 4 0 R >>",
+                          "<< /Type /Page /Parent 4 0 R /CropBox [50 50 100 100] >>"}));
+  ASSERT_EQ(zyk::doc_load(path.c_str(), &g.d), 0) << zyk::error_text();
+  ASSERT_EQ(g.d.pages.nelems, 4);
+  struct Want {
+    double box[4];
+    int rotation;
+  } want[] = {
+      {{10, 10, 500, 700}, 270},  // crop box and rotation of the parent, media box of the root
+      {{10, 10, 300, 300}, 180},  // own media box and rotation, the parent's crop box clipped to it
+      {{0, 0, 600, 800}, 90},     // the parent's box is unusable: the root's
+      {{50, 50, 100, 100}, 90},
+  };
+  for (bool reversed : {false, true}) {
+    zyk::PageNodeCache nodes;
+    for (int n = 0; n < 4; n++) {
+      const int i = reversed ? 3 - n : n;
+      const zyk::PageInfo &pi = g.d.pages.elems[i];
+      double fresh[4], kept[4];
+      zyk::page_box(g.d, pi, fresh);
+      zyk::page_box(g.d, pi, kept, &nodes);
+      for (int k = 0; k < 4; k++) {
+        EXPECT_EQ(fresh[k], want[i].box[k]) << "page " << i + 1 << " corner " << k;
+        EXPECT_EQ(kept[k], want[i].box[k]) << "page " << i + 1 << " corner " << k << " (cached)";
+      }
+      EXPECT_EQ(zyk::page_rotation(g.d, pi), want[i].rotation) << "page " << i + 1;
+      EXPECT_EQ(zyk::page_rotation(g.d, pi, &nodes), want[i].rotation) << "page " << i + 1 << " (cached)";
+    }
+    EXPECT_EQ(nodes.by_num.count(5), 0u);  // pages' own facts are not kept
+  }
+}
