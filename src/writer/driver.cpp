@@ -138,11 +138,12 @@ int node_count(const Numbering &nb) { return nb.per_node ? (nb.npages + nb.per_n
 // no array may hold them, so the root lists intermediate nodes of equal
 // size (at most k_max_array pages each; 100000 pages need 13), which are
 // written at the end of the file (write_page_nodes).
-void write_header_catalog_tree(const Numbering &nb, const NavPlan &nav, Out *out) {
+// `extra` holds further catalog entries (output numbering).
+void write_header_catalog_tree(const Numbering &nb, const NavPlan &nav, const std::string &extra, Out *out) {
   out->str("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
   out->begin_obj(1);
-  out->printf("<< /Type /Catalog /Pages 2 0 R /Metadata %d 0 R /OutputIntents [ %d 0 R ]%s >>\nendobj\n",
-              nb.metadata(), nb.output_intent(), nav_catalog_entries(nav).c_str());
+  out->printf("<< /Type /Catalog /Pages 2 0 R /Metadata %d 0 R /OutputIntents [ %d 0 R ]%s%s >>\nendobj\n",
+              nb.metadata(), nb.output_intent(), nav_catalog_entries(nav).c_str(), extra.c_str());
   out->begin_obj(2);
   out->printf("<< /Type /Pages /Count %d /Kids [", nb.npages);
   if (nb.per_node) {
@@ -212,7 +213,13 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   Transfer x;
   transfer_init(&x, d, nb);
   x.part = part;
-  optional_content_off(*d, &x.oc_off);
+  // Optional content: part 2 keeps the source's layers, and readers show
+  // or hide them; part 1 has none, so what is off by default is left out
+  // of the pages (as it is when the layers cannot be kept).
+  std::set<int> oc_off;
+  optional_content_off(*d, &oc_off);
+  std::string oc_kept = part == 2 ? optional_content_kept(*d) : "";
+  if (oc_kept.empty()) x.oc_off = oc_off;
   // Outlines, labels and the links kept as links, read before the pages'
   // annotations are painted (kept links are not).
   NavPlan nav;
@@ -226,6 +233,7 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     }
     PageWork &w = work[static_cast<std::size_t>(i)];
     w.kept_links = nav.kept[static_cast<std::size_t>(i)];
+    w.oc_off = &oc_off;
     if (!page_resources(*d, pi, i + 1, &w)) return 0;
     x.as_form.insert(w.annot_forms.begin(), w.annot_forms.end());
     x.page = i + 1;
@@ -235,6 +243,16 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     if (!x.refusal.empty()) return refuse(x);
     if (w.has_res)
       w.res = conform_text(x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size()), 0);
+  }
+  std::string catalog_extra;
+  if (!oc_kept.empty()) {
+    // What the layers name (their groups and whatever those refer to) is
+    // copied after everything the pages reach.
+    x.page = 1;
+    const auto *text = reinterpret_cast<const byte *>(oc_kept.data());
+    if (!transfer_collect(&x, text, static_cast<int>(oc_kept.size()))) return out_of_memory();
+    if (!x.refusal.empty()) return refuse(x);
+    oc_kept = conform_text(x, text, static_cast<int>(oc_kept.size()), 0);
   }
   if (x.map.failed) return out_of_memory();
 
@@ -257,7 +275,12 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   for (int i = 0; i < n; i++) work[static_cast<std::size_t>(i)].annots = nav_page_annots(nav, i);
   Out out;
   out.offsets.assign(highest + 1, Out::k_unwritten);
-  write_header_catalog_tree(nb, nav, &out);
+  if (!oc_kept.empty()) {
+    std::string remapped;
+    remap_refs(x, reinterpret_cast<const byte *>(oc_kept.data()), static_cast<int>(oc_kept.size()), &remapped);
+    catalog_extra = " /OCProperties " + remapped;
+  }
+  write_header_catalog_tree(nb, nav, catalog_extra, &out);
   std::vector<ContentFindings> found(static_cast<std::size_t>(n));
   for (int i = 0; i < n && !out.failed; i++)
     if (!write_page(*d, i, work[static_cast<std::size_t>(i)], x, &out, &found[static_cast<std::size_t>(i)])) return 0;

@@ -308,13 +308,9 @@ std::string xmp_date(const Instant &t) {
   return out;
 }
 
-namespace {
-
 // ---- reading the source ------------------------------------------------------------
 
-// The bytes of the string value at t[v, ve) (literal or hexadecimal), or of
-// the string object it refers to; false for anything else.
-bool string_value(const Doc &d, const byte *t, int v, int ve, std::string *out, int depth = 0) {
+bool string_value(const Doc &d, const byte *t, int v, int ve, std::string *out, int depth) {
   if (v >= ve) return false;
   if (t[v] == '(') {
     literal_bytes(t, v, ve, out);
@@ -330,6 +326,8 @@ bool string_value(const Doc &d, const byte *t, int v, int ve, std::string *out, 
   if (k < 0 || !object_text(d, d.objs.elems[k], &ot, &olen)) return false;
   return string_value(d, ot, 0, olen, out, depth + 1);
 }
+
+namespace {
 
 // The /Info reference of a trailer dictionary at t[s, e), or -1.
 int info_ref(const byte *t, int s, int e) {

@@ -23,6 +23,12 @@
 //   - Actions: GoTo becomes /Dest; URI is kept; Named is kept for the four
 //     page-turning names PDF/A allows; every other action (JavaScript,
 //     Launch, GoToR, ...) is dropped, the item keeping its title.
+//   - How the document opens: /OpenAction (a destination, or an action
+//     PDF/A allows, as above), /PageMode (outlines shown only when the
+//     output has them; attachments and layers panels are left out, as the
+//     output has neither to show in part 1), /PageLayout, and the
+//     /ViewerPreferences entries that only choose how the window shows the
+//     document.
 //   - Page labels are one flat number tree of label dictionaries rebuilt
 //     from /S, /P and /St, with the page indexes the output has.
 //   - A /Link annotation whose destination is inside the document or whose
@@ -418,10 +424,17 @@ bool dest_of(Ctx *c, Val v, std::string *out, int depth = 0) {
 
 // What an outline item or a link does, written for the output: " /Dest
 // [...]" or " /A << ... >>", empty when it does nothing PDF/A allows.
+std::string action_target(Ctx *c, Val a, bool allow_named);
+
 std::string target_of(Ctx *c, Val dict, const std::vector<DictEntry> &es, bool allow_named) {
   std::string dest;
   if (Val dv = entry(dict, es, "Dest"); dv.ok()) return dest_of(c, dv, &dest) ? " /Dest " + dest : "";
-  Val a = resolve(c->d, entry(dict, es, "A"));
+  return action_target(c, resolve(c->d, entry(dict, es, "A")), allow_named);
+}
+
+// The same for an action dictionary.
+std::string action_target(Ctx *c, Val a, bool allow_named) {
+  std::string dest;
   std::vector<DictEntry> as;
   if (!entries_of(a, &as)) return "";
   Val s = entry(a, as, "S");
@@ -643,6 +656,52 @@ std::string link_of(Ctx *c, const PageGeom &g, const AnnotDict &a) {
   return out + target + " >>";
 }
 
+// ---- how the document opens -----------------------------------------------------------
+
+void read_viewing(Ctx *c, NavPlan *nav) {
+  Val cat = catalog(*c);
+  std::vector<DictEntry> es;
+  if (!entries_of(cat, &es)) return;
+  std::string &out = nav->viewing;
+  Val open = resolve(c->d, entry(cat, es, "OpenAction"));
+  std::vector<DictEntry> as;
+  std::string dest;
+  if (open.ok() && open.t[open.s] == '[') {
+    if (dest_of(c, open, &dest)) out += " /OpenAction " + dest;
+  } else if (entries_of(open, &as)) {
+    // An action dictionary: what an outline item would do with it.
+    const std::string t = action_target(c, open, true);
+    if (t.rfind(" /Dest ", 0) == 0)
+      out += " /OpenAction " + t.substr(7);
+    else if (t.rfind(" /A ", 0) == 0)
+      out += " /OpenAction " + t.substr(4);
+  }
+  Val mode = resolve(c->d, entry(cat, es, "PageMode"));
+  for (const char *ok : {"/UseNone", "/UseThumbs", "/FullScreen"})
+    if (is_name(mode, ok)) out += std::string(" /PageMode ") + ok;
+  if (is_name(mode, "/UseOutlines") && !nav->outline.empty()) out += " /PageMode /UseOutlines";
+  Val layout = resolve(c->d, entry(cat, es, "PageLayout"));
+  for (const char *ok : {"/SinglePage", "/OneColumn", "/TwoColumnLeft", "/TwoColumnRight", "/TwoPageLeft", "/TwoPageRight"})
+    if (is_name(layout, ok)) out += std::string(" /PageLayout ") + ok;
+  Val prefs = resolve(c->d, entry(cat, es, "ViewerPreferences"));
+  std::vector<DictEntry> ps;
+  if (!entries_of(prefs, &ps)) return;
+  std::string kept;
+  for (const char *key : {"HideToolbar", "HideMenubar", "HideWindowUI", "FitWindow", "CenterWindow", "DisplayDocTitle"}) {
+    Val v = resolve(c->d, entry(prefs, ps, key));
+    if (v.ok() && (token_is(v.t, v.s, v.e, "true") || token_is(v.t, v.s, v.e, "false")))
+      kept += std::string(" /") + key + " " + std::string(reinterpret_cast<const char *>(v.t) + v.s, v.e - v.s);
+  }
+  Val full = resolve(c->d, entry(prefs, ps, "NonFullScreenPageMode"));
+  for (const char *ok : {"/UseNone", "/UseThumbs"})
+    if (is_name(full, ok)) kept += std::string(" /NonFullScreenPageMode ") + ok;
+  if (is_name(full, "/UseOutlines") && !nav->outline.empty()) kept += " /NonFullScreenPageMode /UseOutlines";
+  Val dir = resolve(c->d, entry(prefs, ps, "Direction"));
+  for (const char *ok : {"/L2R", "/R2L"})
+    if (is_name(dir, ok)) kept += std::string(" /Direction ") + ok;
+  if (!kept.empty()) out += " /ViewerPreferences <<" + kept + " >>";
+}
+
 }  // namespace
 
 void nav_collect(const Doc &d, const Numbering &nb, NavPlan *nav) {
@@ -653,6 +712,7 @@ void nav_collect(const Doc &d, const Numbering &nb, NavPlan *nav) {
   for (int i = 0; i < n; i++) c.page_index.emplace(d.pages.elems[i].num, i);
   read_outlines(&c, nav);
   read_labels(c, nav);
+  read_viewing(&c, nav);
   nav->links.assign(static_cast<std::size_t>(n), {});
   nav->kept.assign(static_cast<std::size_t>(n), {});
   std::vector<AnnotDict> annots;
@@ -706,7 +766,7 @@ int nav_number(NavPlan *nav, int first) {
 }
 
 std::string nav_catalog_entries(const NavPlan &nav) {
-  std::string out;
+  std::string out = nav.viewing;
   if (!nav.outline.empty()) out += " /Outlines " + std::to_string(nav.first) + " 0 R";
   if (nav.labels.empty()) return out;
   const std::size_t nodes = label_nodes(nav);

@@ -329,6 +329,12 @@ void collect_annotations(const Doc &d, const ObjEntry &page, const std::string &
     if (!a.t || std::find(w->kept_links.begin(), w->kept_links.end(), static_cast<int>(j)) != w->kept_links.end())
       continue;
     std::string matrix;
+    if (w->oc_off && !w->oc_off->empty()) {
+      std::vector<DictEntry> aes;
+      int close = 0;
+      const DictEntry *oc = dict_entries(a.t, a.s, a.e, &aes, &close) ? dict_find(a.t, aes, "OC") : nullptr;
+      if (oc && optional_content_hidden(d, *w->oc_off, value_ref(a.t, oc->val, oc->val_end))) continue;
+    }
     const ObjEntry *form = appearance(d, a.t, a.s, a.e, &matrix);
     if (!form) continue;
     std::string name = prefix + std::to_string(w->annot_paint.size());

@@ -160,6 +160,8 @@ class Checker {
   void annotation(const byte *t, const std::vector<DictEntry> &es, const std::string &subtype);
   void font(const byte *t, const std::vector<DictEntry> &es, const std::string &subtype);
   void stream_dict(const byte *t, const std::vector<DictEntry> &es, const std::string &subtype);
+  void optional_content(const byte *t, int s, int e);
+  bool dict_value(const byte **t, int *s, int *e, std::vector<DictEntry> *es) const;
   void drain();
 
   // -- content --
@@ -218,6 +220,62 @@ bool Checker::resolve(const byte **t, int *s, int *e) const {
     if (ve > 0) *e = ve;
   }
   return false;
+}
+
+// The dictionary a value is or names, with its entries.
+bool Checker::dict_value(const byte **t, int *s, int *e, std::vector<DictEntry> *es) const {
+  int close = 0;
+  es->clear();
+  return resolve(t, s, e) && *s < *e && (*t)[*s] == '<' && dict_entries(*t, *s, *e, es, &close);
+}
+
+// Optional content properties: a default configuration, and each
+// configuration named, uniquely, without /AS, and with every group in its
+// /Order when it has one.
+void Checker::optional_content(const byte *t, int s, int e) {
+  std::vector<DictEntry> es;
+  if (!dict_value(&t, &s, &e, &es)) return fail("optional content properties that are not a dictionary");
+  const DictEntry *groups = dict_find(t, es, "OCGs");
+  const DictEntry *dflt = dict_find(t, es, "D");
+  if (!groups || !dflt) return fail("optional content properties without /OCGs or /D");
+  std::vector<int> all;
+  {
+    const byte *gt = t;
+    int gs = groups->val, ge = groups->val_end;
+    if (resolve(&gt, &gs, &ge) && gs < ge && gt[gs] == '[')
+      for (auto [is, ie] : value_items(gt, gs, ge)) all.push_back(value_ref(gt, is, ie));
+  }
+  std::vector<std::pair<int, int>> configs = {{dflt->val, dflt->val_end}};
+  const byte *ct = t;
+  if (const DictEntry *c = dict_find(t, es, "Configs")) {
+    int cs = c->val, ce = c->val_end;
+    if (!resolve(&ct, &cs, &ce) || cs >= ce || ct[cs] != '[') return fail("optional content /Configs not an array");
+    for (auto item : value_items(ct, cs, ce)) configs.push_back(item);
+  }
+  std::set<std::string> names;
+  for (std::size_t j = 0; j < configs.size() && !failed(); j++) {
+    const byte *xt = j ? ct : t;
+    int xs = configs[j].first, xe = configs[j].second;
+    std::vector<DictEntry> xes;
+    if (!dict_value(&xt, &xs, &xe, &xes)) return fail("an optional content configuration that is not a dictionary");
+    if (dict_find(xt, xes, "AS")) return fail("an optional content configuration with /AS");
+    const DictEntry *n = dict_find(xt, xes, "Name");
+    std::string name;
+    if (!n || !string_value(d_, xt, skip_ws_comments(xt, n->val, n->val_end), n->val_end, &name))
+      return fail("an optional content configuration without /Name");
+    if (!names.insert(name).second) return fail("two optional content configurations with one /Name");
+    if (const DictEntry *o = dict_find(xt, xes, "Order")) {
+      const byte *ot = xt;
+      int os = o->val, oe = o->val_end;
+      if (!resolve(&ot, &os, &oe)) continue;
+      std::vector<RefHit> refs;
+      find_refs(ot + os, oe - os, &refs);
+      std::set<int> listed;
+      for (const RefHit &r : refs) listed.insert(r.num);
+      for (int g : all)
+        if (g > 0 && !listed.count(g)) return fail("an optional content /Order without group %d", g);
+    }
+  }
 }
 
 void Checker::walk_object(int num) {
@@ -497,7 +555,10 @@ void Checker::dict(const byte *t, int s, int e, int depth, Role) {
       }
     }
   if (type == "/Catalog") {
-    if (part_ == 1 && dict_find(t, es, "OCProperties")) fail("optional content (PDF/A-1 has none)");
+    if (const DictEntry *oc = dict_find(t, es, "OCProperties")) {
+      if (part_ == 1) fail("optional content (PDF/A-1 has none)");
+      optional_content(t, oc->val, oc->val_end);
+    }
     if (const DictEntry *n = dict_find(t, es, "Names")) {
       const byte *nt = t;
       int ns = n->val, ne = n->val_end;

@@ -767,4 +767,119 @@ bool optional_content_hidden(const Doc &d, const std::set<int> &off, int num) {
   return all_off;  // /AnyOn, the default
 }
 
+namespace {
+
+// The dictionary a value names (directly or by reference), as its text and
+// entries; false for anything else.
+bool dict_at(const Doc &d, const byte **t, int *s, int *e, std::vector<DictEntry> *es) {
+  int close = 0;
+  es->clear();
+  return deref(d, t, s, e) && *s < *e && (*t)[*s] == '<' && dict_entries(*t, *s, *e, es, &close);
+}
+
+std::string raw(const byte *t, int s, int e) { return std::string(reinterpret_cast<const char *>(t) + s, e - s); }
+
+// One optional content configuration as written: its entries without /AS
+// (automatic state changes by usage, which archived files may not carry),
+// with a /Name unique among the document's configurations (readers list
+// configurations by name), and with every group of the document in /Order
+// when it has one, so that each group can be found and switched.
+std::string config_text(const Doc &d, const byte *t, const std::vector<DictEntry> &es, const std::vector<int> &groups,
+                        const std::string &fallback_name, std::set<std::string> *names) {
+  std::string out = "<<";
+  std::string name;
+  if (const DictEntry *n = dict_find(t, es, "Name")) {
+    if (string_value(d, t, n->val, n->val_end, &name) && !name.empty() && !names->count(name))
+      out += " /Name " + raw(t, n->val, n->val_end);
+    else
+      name.clear();
+  }
+  if (name.empty()) {
+    name = fallback_name;
+    for (int k = 2; names->count(name); k++) name = fallback_name + " " + std::to_string(k);
+    out += " /Name (" + name + ")";
+  }
+  names->insert(name);
+  for (const DictEntry &x : es) {
+    if (key_is(t, x, "AS") || key_is(t, x, "Name")) continue;
+    if (!key_is(t, x, "Order")) {
+      out += ' ' + raw(t, x.key, x.val_end);
+      continue;
+    }
+    const byte *ot = t;
+    int os = x.val, oe = x.val_end;
+    if (!deref(d, &ot, &os, &oe) || os >= oe || ot[os] != '[') continue;  // not an array: readers ignore it
+    const int end = value_end(ot, os, oe);
+    if (end < 0) continue;
+    const std::vector<int> listed = refs_of(ot, os, end);
+    std::string order = raw(ot, os, end - 1);  // without the closing ']'
+    for (int g : groups)
+      if (std::find(listed.begin(), listed.end(), g) == listed.end()) order += ' ' + std::to_string(g) + " 0 R";
+    out += " /Order " + order + ']';
+  }
+  return out + " >>";
+}
+
+}  // namespace
+
+std::string optional_content_kept(const Doc &d) {
+  const byte *t = nullptr;
+  int len = 0;
+  const int k = d.catalog_num > 0 ? obj_find(&d.objs, d.catalog_num) : -1;
+  if (k < 0 || !object_text(d, d.objs.elems[k], &t, &len)) return "";
+  std::vector<DictEntry> es;
+  int s = skip_ws_comments(t, 0, len), e = len;
+  if (!dict_at(d, &t, &s, &e, &es)) return "";
+  const DictEntry *ocp = dict_find(t, es, "OCProperties");
+  if (!ocp) return "";
+  const byte *ot = t;
+  int os = ocp->val, oe = ocp->val_end;
+  std::vector<DictEntry> oes;
+  if (!dict_at(d, &ot, &os, &oe, &oes)) return "";
+  // The groups: dictionary objects of the file, each listed once.
+  std::vector<int> groups;
+  if (const DictEntry *g = dict_find(ot, oes, "OCGs")) {
+    const byte *gt = ot;
+    int gs = g->val, ge = g->val_end;
+    if (deref(d, &gt, &gs, &ge))
+      for (int num : refs_of(gt, gs, ge)) {
+        const int gk = obj_find(&d.objs, num);
+        if (gk >= 0 && !d.objs.elems[gk].is_stream &&
+            std::find(groups.begin(), groups.end(), num) == groups.end())
+          groups.push_back(num);
+      }
+  }
+  const DictEntry *dflt = dict_find(ot, oes, "D");
+  if (groups.empty() || !dflt) return "";
+  const byte *dt = ot;
+  int ds = dflt->val, de = dflt->val_end;
+  std::vector<DictEntry> des;
+  if (!dict_at(d, &dt, &ds, &de, &des)) return "";
+  std::set<std::string> names;
+  std::string out = "<< /OCGs [";
+  for (std::size_t j = 0; j < groups.size(); j++) out += (j ? " " : "") + std::to_string(groups[j]) + " 0 R";
+  out += "] /D " + config_text(d, dt, des, groups, "Default", &names);
+  if (const DictEntry *c = dict_find(ot, oes, "Configs")) {
+    const byte *ct = ot;
+    int cs = c->val, ce = c->val_end;
+    std::string configs;
+    if (deref(d, &ct, &cs, &ce) && cs < ce && ct[cs] == '[') {
+      for (int i = cs + 1;;) {
+        i = skip_ws_comments(ct, i, ce);
+        if (i >= ce || ct[i] == ']') break;
+        const int ve = value_end(ct, i, ce);
+        if (ve < 0) break;
+        const byte *xt = ct;
+        int xs = i, xe = ve;
+        i = ve;
+        std::vector<DictEntry> xes;
+        if (dict_at(d, &xt, &xs, &xe, &xes))
+          configs += ' ' + config_text(d, xt, xes, groups, "Configuration", &names);
+      }
+    }
+    if (!configs.empty()) out += " /Configs [" + configs + " ]";
+  }
+  return out + " >>";
+}
+
 }  // namespace zyk

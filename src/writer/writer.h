@@ -291,6 +291,12 @@ void optional_content_off(const Doc &d, std::set<int> *off);
 // True when content marked with the group or membership dictionary `num`
 // is hidden by default.
 bool optional_content_hidden(const Doc &d, const std::set<int> &off, int num);
+// The source's optional content properties as the output's catalog keeps
+// them (source numbering): its groups, and its configurations each with a
+// unique /Name, without /AS, and with every group in /Order when it has
+// one. Empty when the source has none or they are unusable (no group or no
+// default configuration).
+std::string optional_content_kept(const Doc &d);
 
 // ---- conformance of copied objects (conform.cpp) --------------------------------------
 
@@ -376,6 +382,9 @@ struct PageWork {
   // ("" for none).
   std::vector<int> kept_links;
   std::string annots;
+  // The optional content groups off by default (null: none): annotations
+  // in them are not painted, as a viewer of the source does not show them.
+  const std::set<int> *oc_off = nullptr;
 };
 
 // The page's visible box, x0 y0 x1 y1 with x0 < x1 and y0 < y1 (or the
@@ -437,6 +446,8 @@ struct NavPlan {
   std::vector<std::vector<std::string>> links;  // per page, link annotations in /Annots order
   std::vector<std::vector<int>> kept;           // per page, their positions in page_annotations
   std::map<int, std::string> labels;            // page index -> label dictionary
+  std::string viewing;  // " /OpenAction ... /PageMode ..." (catalog entries), or ""
+
   int first = 0;
   std::vector<int> page_first_link;  // per page, the number of its first link
 };
@@ -444,7 +455,8 @@ struct NavPlan {
 void nav_collect(const Doc &d, const Numbering &nb, NavPlan *nav);
 // Numbers the plan's objects from `first`; returns how many it writes.
 int nav_number(NavPlan *nav, int first);
-// " /Outlines ... /PageLabels ..." for the catalog, "" for neither.
+// " /OpenAction ... /Outlines ... /PageLabels ..." for the catalog, "" for
+// none.
 std::string nav_catalog_entries(const NavPlan &nav);
 // The /Annots array of output page `page`, "" for none.
 std::string nav_page_annots(const NavPlan &nav, int page);
@@ -491,6 +503,9 @@ struct DocMeta {
 // From the source's information dictionary, and from its XMP packet where
 // the dictionary lacks a field.
 DocMeta doc_meta(const Doc &d);
+// The bytes of the string value at t[v, ve) (literal or hexadecimal), or of
+// the string object it refers to; false for anything else.
+bool string_value(const Doc &d, const byte *t, int v, int ve, std::string *out, int depth = 0);
 // The XMP packet of the given part.
 std::string xmp_packet(int part, const DocMeta &m = DocMeta{});
 // The metadata stream B + 9 and the information dictionary B + 10.

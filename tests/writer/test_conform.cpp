@@ -420,9 +420,10 @@ TEST(Conform, ManyPagesGetABalancedPageTree) {
   EXPECT_EQ(total, n);
 }
 
-// Optional content off by default is not painted (the output keeps no
-// optional content to switch it on with); what it changes besides painting
-// stays, and everything else is painted as before.
+// In part 1 (which has no optional content to switch it on with) optional
+// content off by default is not painted; what it changes besides painting
+// stays, and everything else is painted as before. Part 2 keeps the layers
+// and paints everything, as their readers choose what to show.
 TEST(Conform, OptionalContentOffByDefaultIsNotPainted) {
   const std::string content =
       "/OC /L1 BDC 1 0 0 rg 0 0 10 10 re f BT /F1 12 Tf (hid) Tj ET /X Do EMC "
@@ -454,7 +455,8 @@ TEST(Conform, OptionalContentOffByDefaultIsNotPainted) {
       ASSERT_EQ(out.rc, 1) << out.err;
       const std::string page = wt::read_output(out.bytes).data(4);
       EXPECT_NE(page.find("20 0 10 10 re f"), std::string::npos) << page;
-      const bool hidden = c.l1_hidden;
+      const bool hidden = c.l1_hidden && part == 1;
+      EXPECT_EQ(out.bytes.find("/OCProperties") != std::string::npos, part == 2);
       EXPECT_EQ(page.find("0 0 10 10 re n") != std::string::npos, hidden) << page;
       EXPECT_EQ(page.find("40 0 10 10 re n") != std::string::npos, hidden) << page;
       // The hidden text object is left out; hidden text inside a visible
@@ -470,4 +472,76 @@ TEST(Conform, OptionalContentOffByDefaultIsNotPainted) {
       EXPECT_NE(page.find("1 0 0 rg"), std::string::npos) << page;
     }
   }
+}
+
+// Part 2 keeps the layers: the groups (also one no page uses), the default
+// configuration with its state, and the other configurations, each named
+// uniquely, without /AS (automatic state changes archived files may not
+// carry), and with every group in /Order. A viewer shows the output as it
+// showed the source. Annotations in a group off by default are not painted.
+TEST(Conform, OptionalContentIsKeptInPart2) {
+  const std::string ocp =
+      "<< /OCGs [5 0 R 6 0 R 10 0 R] /D << /OFF [6 0 R] /Order [5 0 R [(sub) 6 0 R]] "
+      "/AS [<< /Event /View /OCGs [5 0 R] /Category [/View] >>] >> /Configs [<< /Name (Alt) /BaseState /OFF >> 11 0 "
+      "R] >>";
+  const std::string content =
+      "/OC /L1 BDC 0 0 0 rg 0 0 40 40 re f EMC /OC /L2 BDC 0.5 g 50 0 40 40 re f EMC";
+  auto source = [&](const std::string &props) {
+    return zyk_test::make_pdf(
+        {"<< /Type /Catalog /Pages 2 0 R /OCProperties " + props + " >>",
+         "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+         "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 100] /Contents 4 0 R /Annots [7 0 R] /Resources << "
+         "/Properties << /L1 5 0 R /L2 6 0 R >> >> >>",
+         wt::stream("", content), "<< /Type /OCG /Name (one) >>", "<< /Type /OCG /Name (two) >>",
+         "<< /Type /Annot /Subtype /Square /Rect [0 50 40 90] /F 4 /OC 6 0 R /AP << /N 8 0 R >> >>",
+         wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 40 40]", "0 0 40 40 re f"),
+         "<< >>", "<< /Type /OCG /Name (unused) >>", "<< /Name (Alt) /ON [5 0 R] /AS [] >>"});
+  };
+  const std::string pdf = source(ocp);
+  wt::Converted out = wt::convert_text(pdf, 2);
+  ASSERT_EQ(out.rc, 1) << out.err;
+  wt::Output o = wt::read_output(out.bytes);
+  const std::string catalog = o.obj(1);
+  ASSERT_NE(catalog.find("/OCProperties"), std::string::npos) << catalog;
+  EXPECT_EQ(catalog.find("/AS"), std::string::npos) << catalog;
+  for (const char *name : {"/Name (Default)", "/Name (Alt)", "/Name (Configuration)", "/BaseState /OFF"})
+    EXPECT_NE(catalog.find(name), std::string::npos) << name << "\n" << catalog;
+  // The groups are the objects the page's /Properties name, and the one no
+  // page uses is copied and listed in the default /Order.
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(catalog, m, std::regex("/OCGs \\[(\\d+) 0 R (\\d+) 0 R (\\d+) 0 R\\]"))) << catalog;
+  const std::string g1 = m[1], g2 = m[2], g3 = m[3];
+  EXPECT_NE(o.obj(std::stoi(g3)).find("(unused)"), std::string::npos);
+  EXPECT_NE(catalog.find("/OFF [" + g2 + " 0 R]"), std::string::npos) << catalog;
+  EXPECT_NE(catalog.find("/Order [" + g1 + " 0 R [(sub) " + g2 + " 0 R] " + g3 + " 0 R]"), std::string::npos)
+      << catalog;
+  EXPECT_NE(out.bytes.find("/L1 " + g1 + " 0 R /L2 " + g2 + " 0 R"), std::string::npos);
+  const std::string page = o.data(4);
+  EXPECT_NE(page.find("50 0 40 40 re f"), std::string::npos) << page;
+  EXPECT_EQ(page.find(" Do"), std::string::npos) << page;  // the annotation in the hidden group
+  // The viewer hides the same content in source and output.
+  if (wt::have_tool("pdftoppm")) {
+    const std::string in = zyk_test::write_temp(wt::fresh_name("oc.pdf"), pdf);
+    wt::Image a = wt::render(in), b = wt::render(out.out_path);
+    ASSERT_FALSE(a.px.empty());
+    EXPECT_LT(wt::mean_diff(a, b), 0.5);
+    // The middles of the two squares, at 20 and 70 pt from the left and 20 pt
+    // from the bottom.
+    auto at = [&](double x, double y) {
+      return b.px[static_cast<std::size_t>((1 - y / 100) * b.h) * b.w + static_cast<std::size_t>(x / 100 * b.w)];
+    };
+    EXPECT_LT(at(20, 20), 64) << "the group on by default is not painted";
+    EXPECT_GT(at(70, 20), 240) << "the group off by default is painted";
+  }
+  if (!wt::lint_command(2).empty()) {
+    std::string lint;
+    zyk_test::run_command(wt::lint_command(2) + " \"" + out.out_path + "\" 2>&1", &lint);
+    EXPECT_NE(lint.find("PASS "), std::string::npos) << lint;
+  }
+  // Layers without a default configuration cannot be kept: the page then
+  // shows everything, as readers of the source do.
+  wt::Converted bare = wt::convert_text(source("<< /OCGs [5 0 R 6 0 R] >>"), 2);
+  ASSERT_EQ(bare.rc, 1) << bare.err;
+  EXPECT_EQ(bare.bytes.find("/OCProperties"), std::string::npos);
+  EXPECT_NE(wt::read_output(bare.bytes).data(4).find("50 0 40 40 re f"), std::string::npos);
 }

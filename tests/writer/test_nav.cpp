@@ -394,3 +394,53 @@ TEST(Navigation, LinksByNameReachTheirPageOrStayOut) {
 }
 
 }  // namespace
+
+// How the document opens is kept: the opening destination or allowed
+// action on the new page, the page mode (the outline panel only with an
+// outline to show), the layout and the window preferences; whatever else
+// those entries hold is left out.
+TEST(Navigation, TheDocumentOpensAsTheSourceDid) {
+  struct Case {
+    const char *what;
+    std::string catalog;
+    std::vector<std::string> want, absent;
+  } cases[] = {
+      {"destination, modes and preferences",
+       "/OpenAction [5 0 R /Fit] /PageMode /FullScreen /PageLayout /TwoColumnLeft "
+       "/ViewerPreferences << /HideToolbar true /FitWindow false /Direction /R2L /NonFullScreenPageMode /UseThumbs "
+       "/PrintScaling /None /Duplex /Simplex >>",
+       {"/OpenAction [", "/PageMode /FullScreen", "/PageLayout /TwoColumnLeft",
+        "/ViewerPreferences << /HideToolbar true /FitWindow false /NonFullScreenPageMode /UseThumbs /Direction /R2L >>"},
+       {"PrintScaling", "Duplex"}},
+      {"GoTo action by name", "/OpenAction << /S /GoTo /D (there) >> /Names << /Dests << /Names [(there) [5 0 R /XYZ 0 50 0]] >> >>",
+       {"/OpenAction ["}, {"/S /GoTo"}},
+      {"allowed named action", "/OpenAction << /S /Named /N /LastPage >>", {"/OpenAction << /S /Named /N /LastPage >>"}, {}},
+      {"script and outline panel without an outline",
+       "/OpenAction << /S /JavaScript /JS (print\\(\\)) >> /PageMode /UseOutlines /PageLayout /Bogus",
+       {}, {"/OpenAction", "/PageMode", "/PageLayout"}},
+      {"attachments panel", "/PageMode /UseAttachments", {}, {"/PageMode"}},
+  };
+  std::vector<std::string> p1, p2;
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string pdf = two_pages(c.catalog, {});
+    for (int part : {1, 2}) {
+      wt::Converted out = wt::convert_text(pdf, part);
+      ASSERT_EQ(out.rc, 1) << out.err;
+      (part == 1 ? p1 : p2).push_back(out.out_path);
+      wt::Output o = wt::read_output(out.bytes);
+      const std::string catalog = o.obj(1);
+      for (const std::string &w : c.want) EXPECT_NE(catalog.find(w), std::string::npos) << w << "\n" << catalog;
+      for (const std::string &a : c.absent) EXPECT_EQ(catalog.find(a), std::string::npos) << a << "\n" << catalog;
+      // A destination names the output's second page.
+      const std::string open = value_of(catalog, "OpenAction");
+      if (!open.empty() && open[0] == '[') {
+        std::smatch m;
+        const std::string pages = o.obj(2);
+        ASSERT_TRUE(std::regex_search(pages, m, std::regex("/Kids \\[(\\d+) 0 R (\\d+) 0 R\\]"))) << pages;
+        EXPECT_EQ(open.rfind("[" + std::string(m[2]) + " 0 R", 0), 0u) << open;
+      }
+    }
+  }
+  expect_valid(p1, p2);
+}

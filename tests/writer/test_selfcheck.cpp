@@ -130,6 +130,38 @@ TEST(OutputCheck, EachBrokenRuleIsNamedAndAConformingFilePasses) {
        {"", "operator m 1 operands (it takes 2)", "operator m 1 operands (it takes 2)"}},
       {"name over 127 bytes", [](Parts &p) { p.content = "/" + std::string(130, 'n') + " gs"; },
        {"", "name over 127 bytes", "name over 127 bytes"}},
+      {"optional content kept as part 2 allows",
+       [](Parts &p) {
+         p.catalog_extra = "/OCProperties << /OCGs [10 0 R 11 0 R] /D << /Name (D) /Order [10 0 R [11 0 R]] >> "
+                           "/Configs [12 0 R] >>";
+         p.extra = {"<< /Type /OCG /Name (a) >>", "<< /Type /OCG /Name (b) >>", "<< /Name <45> >>"};
+       },
+       {"", "optional content (PDF/A-1 has none)", ""}},
+      {"optional content configuration with /AS",
+       [](Parts &p) {
+         p.catalog_extra = "/OCProperties << /OCGs [10 0 R] /D << /Name (D) /AS [] >> >>";
+         p.extra = {"<< /Type /OCG /Name (a) >>"};
+       },
+       {"", "optional content", "configuration with /AS"}},
+      {"optional content configuration without a name",
+       [](Parts &p) {
+         p.catalog_extra = "/OCProperties << /OCGs [10 0 R] /D << /Name (D) >> /Configs [<< /OFF [10 0 R] >>] >>";
+         p.extra = {"<< /Type /OCG /Name (a) >>"};
+       },
+       {"", "optional content", "configuration without /Name"}},
+      {"two optional content configurations with one name",
+       [](Parts &p) {
+         // Written differently, the same text.
+         p.catalog_extra = "/OCProperties << /OCGs [10 0 R] /D << /Name (E) >> /Configs [11 0 R] >>";
+         p.extra = {"<< /Type /OCG /Name (a) >>", "<< /Name <45> >>"};
+       },
+       {"", "optional content", "with one /Name"}},
+      {"optional content order without a group",
+       [](Parts &p) {
+         p.catalog_extra = "/OCProperties << /OCGs [10 0 R 11 0 R] /D << /Name (D) /Order [10 0 R] >> >>";
+         p.extra = {"<< /Type /OCG /Name (a) >>", "<< /Type /OCG /Name (b) >>"};
+       },
+       {"", "optional content", "/Order without group 11"}},
       {"undefined operator in a Type 3 glyph",
        [](Parts &p) {
          p.font = "<< /Type /Font /Subtype /Type3 /FontBBox [0 0 1 1] /FontMatrix [1 0 0 1 0 0] /CharProcs << /a 10 "
