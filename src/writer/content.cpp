@@ -284,7 +284,16 @@ class InlineImages : public ContentHandler {
  public:
   InlineImages(const Doc &d, std::string *refusal) : d_(d), refusal_(refusal) {}
   void op(ContentOp &o) override {
-    if (!o.is("BI") || o.size() == 0) return;
+    if (!o.is("BI")) return;
+    // An image dictionary that no ID follows has no data and paints
+    // nothing; left in place, it would take whatever is written after it
+    // (once an undefined operator there is dropped) as its dictionary.
+    const int dict_end = o.size() ? o.operand(o.size() - 1).end : o.start() + 2;
+    if (o.end() <= dict_end) {
+      o.drop();
+      return;
+    }
+    if (o.size() == 0) return;
     interpolation_off(o);
     const byte *src = o.source();
     const int ds = o.operand(0).start, de = o.operand(o.size() - 1).end;
