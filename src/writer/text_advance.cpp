@@ -187,6 +187,12 @@ namespace {
 // or a narrow Tz can ask for more.
 std::string tj_number(double n, int decimals) {
   constexpr double k_most = 32767;
+  // A gap is written as at most 16 numbers (half a million thousandths of
+  // an em: text that far moves off any page), so that a huge number in a
+  // small content cannot make an output of gigabytes.
+  constexpr double k_largest = 16 * k_most;
+  if (!std::isfinite(n)) n = 0;
+  n = std::fmax(-k_largest, std::fmin(k_largest, n));
   std::string out;
   while (std::fabs(n) > k_most) {
     out += (n < 0 ? "-32767 " : "32767 ");
