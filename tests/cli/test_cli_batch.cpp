@@ -163,7 +163,9 @@ TEST_F(Cli, LogEscapesNamesThatAreNotUtf8) {
 // the second stops them at once. Both end with status 130.
 TEST_F(Cli, InterruptOnceThenTwice) {
   fs::path in = fresh_dir("ctrl-c-in");
-  std::string big = many_pages_pdf(3000);
+  // Big enough that two conversions are still running when the second
+  // interrupt comes, on a fast machine too.
+  std::string big = many_pages_pdf(20000);
   for (int i = 0; i < 6; i++) std::ofstream(in / ("big" + std::to_string(i) + ".pdf"), std::ios::binary) << big;
   for (int presses : {1, 2}) {
     fs::path out = fresh_dir("ctrl-c-out");
