@@ -329,10 +329,12 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
     w.ops++;
     if (o.edited()) {
       int begin = o.start();
-      // A dropped operation takes the white space before it along (what
-      // follows it is white space, a delimiter or the end, so no tokens
-      // run together).
-      if (o.dropped() && o.prefix_.empty() && o.suffix_.empty())
+      // A dropped operation takes the white space before it along when
+      // what follows it is white space, a delimiter or the end, so that no
+      // tokens run together. (An inline image without data ends at its
+      // last dictionary token, which may touch the next operator.)
+      const bool separated = o.op_end_ >= len || !is_regular(t[o.op_end_]);
+      if (o.dropped() && o.prefix_.empty() && o.suffix_.empty() && separated)
         while (begin > copied && is_pdf_ws(t[begin - 1])) begin--;
       if (begin > copied)
         out->append(reinterpret_cast<const char *>(t) + copied, static_cast<std::size_t>(begin - copied));
