@@ -224,6 +224,8 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   // annotations are painted (kept links are not).
   NavPlan nav;
   nav_collect(*d, nb, &nav);
+  // Fields of a form that asks viewers to draw them are drawn from their values.
+  const FieldForm form = field_form(*d);
   std::vector<PageWork> work(static_cast<std::size_t>(n));
   for (int i = 0; i < n; i++) {
     const PageInfo &pi = d->pages.elems[i];
@@ -234,6 +236,7 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     PageWork &w = work[static_cast<std::size_t>(i)];
     w.kept_links = nav.kept[static_cast<std::size_t>(i)];
     w.oc_off = &oc_off;
+    w.form = &form;
     if (!page_resources(*d, pi, i + 1, &w)) return 0;
     x.as_form.insert(w.annot_forms.begin(), w.annot_forms.end());
     x.page = i + 1;

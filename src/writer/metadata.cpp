@@ -110,8 +110,8 @@ bool utf8_points(const std::string &s, std::vector<std::uint32_t> *out) {
 
 }  // namespace
 
-bool text_string_utf8(const std::string &bytes, std::string *out) {
-  out->clear();
+bool text_string_points(const std::string &bytes, std::vector<std::uint32_t> *points) {
+  points->clear();
   // Producers often end a string with a NUL (a C string's terminator written
   // out, or a UTF-16 zero unit): it ends the text rather than making the field
   // undecodable.
@@ -160,6 +160,14 @@ bool text_string_utf8(const std::string &bytes, std::string *out) {
       cps.push_back(v);
     }
   }
+  *points = std::move(cps);
+  return true;
+}
+
+bool text_string_utf8(const std::string &bytes, std::string *out) {
+  out->clear();
+  std::vector<std::uint32_t> cps;
+  if (!text_string_points(bytes, &cps)) return false;
   for (std::uint32_t c : cps) {
     if (!xml_char(c)) return false;
     put_utf8(c, out);

@@ -248,17 +248,26 @@ std::string real(double v) {
 
 // The normal appearance stream of one annotation dictionary [s, e) of t,
 // and the matrix that fits it onto the annotation's rectangle.
+// Whether a viewer shows the annotation [s, e) of t on the page: not a
+// popup (shown on demand), not flagged Hidden or NoView.
+bool annotation_shown(const byte *t, int s, int e) {
+  std::vector<DictEntry> es;
+  int close = 0;
+  if (!dict_entries(t, s, e, &es, &close)) return false;
+  const DictEntry *sub = dict_find(t, es, "Subtype");
+  if (sub && token_is(t, sub->val, sub->val_end, "/Popup")) return false;
+  if (const DictEntry *f = dict_find(t, es, "F")) {
+    int i = f->val;
+    int flags = parse_int_at(t, f->val_end, &i);
+    if (i != f->val && (flags & (2 | 32))) return false;  // Hidden, NoView
+  }
+  return true;
+}
+
 const ObjEntry *appearance(const Doc &d, const byte *t, int s, int e, std::string *matrix) {
   std::vector<DictEntry> es;
   int close = 0;
   if (!dict_entries(t, s, e, &es, &close)) return nullptr;
-  const DictEntry *sub = dict_find(t, es, "Subtype");
-  if (sub && token_is(t, sub->val, sub->val_end, "/Popup")) return nullptr;
-  if (const DictEntry *f = dict_find(t, es, "F")) {
-    int i = f->val;
-    int flags = parse_int_at(t, f->val_end, &i);
-    if (i != f->val && (flags & (2 | 32))) return nullptr;  // Hidden, NoView
-  }
   const DictEntry *re = dict_find(t, es, "Rect");
   const DictEntry *ap = dict_find(t, es, "AP");
   if (!re || !ap) return nullptr;
@@ -314,16 +323,21 @@ const ObjEntry *appearance(const Doc &d, const byte *t, int s, int e, std::strin
   return st;
 }
 
+// A resource name that the page's own resources do not use.
+std::string unused_name(const std::string &res, std::string prefix) {
+  while (res.find("/" + prefix) != std::string::npos && prefix.size() < 64) prefix += 'Z';
+  return prefix;
+}
+
 // Collects the visible annotations of a page: paint lines for the content
-// and /XObject entries (source numbering) for the resources. Links kept as
-// annotations (w->kept_links) are not painted.
+// and /XObject entries (source numbering) for the resources, and the
+// /Font entry naming the substitute font when a field's value is drawn.
+// Links kept as annotations (w->kept_links) are not painted.
 void collect_annotations(const Doc &d, const ObjEntry &page, const std::string &res, PageWork *w,
-                         std::string *xobjects) {
+                         std::string *xobjects, std::string *fonts) {
   std::vector<AnnotDict> annots;
   page_annotations(d, page, &annots);
-  // Resource names that the page's own resources do not use.
-  std::string prefix = "ZykAnnot";
-  while (res.find("/" + prefix) != std::string::npos && prefix.size() < 64) prefix += 'Z';
+  const std::string prefix = unused_name(res, "ZykAnnot"), field_font = unused_name(res, "ZykField");
   for (std::size_t j = 0; j < annots.size(); j++) {
     const AnnotDict &a = annots[j];
     if (!a.t || std::find(w->kept_links.begin(), w->kept_links.end(), static_cast<int>(j)) != w->kept_links.end())
@@ -334,6 +348,13 @@ void collect_annotations(const Doc &d, const ObjEntry &page, const std::string &
       int close = 0;
       const DictEntry *oc = dict_entries(a.t, a.s, a.e, &aes, &close) ? dict_find(a.t, aes, "OC") : nullptr;
       if (oc && optional_content_hidden(d, *w->oc_off, value_ref(a.t, oc->val, oc->val_end))) continue;
+    }
+    if (!annotation_shown(a.t, a.s, a.e)) continue;
+    std::string paint;
+    if (w->form && field_paint(d, *w->form, a.t, a.s, a.e, field_font, &paint)) {
+      w->annot_paint.push_back(std::move(paint));
+      if (fonts->empty()) *fonts = " /" + field_font + ' ' + std::to_string(k_substitute_font_key) + " 0 R";
+      continue;
     }
     const ObjEntry *form = appearance(d, a.t, a.s, a.e, &matrix);
     if (!form) continue;
@@ -532,12 +553,13 @@ bool page_resources(const Doc &d, const PageInfo &pi, int page_no, PageWork *w) 
   const bool res = found == ResourcesFound::found;
   std::string text;
   if (res) text.assign(reinterpret_cast<const char *>(rt), static_cast<std::size_t>(rn));
-  std::string xobjects;
-  collect_annotations(d, e, text, w, &xobjects);
-  if (!res && xobjects.empty()) return true;
+  std::string xobjects, fonts;
+  collect_annotations(d, e, text, w, &xobjects, &fonts);
+  if (!res && xobjects.empty() && fonts.empty()) return true;
   if (!res) text = "<< >>";
   std::string merged = merge_into(d, text, "ColorSpace", default_rgb_entry(), "DefaultRGB");
   if (!xobjects.empty()) merged = merge_into(d, merged, "XObject", xobjects.substr(1), nullptr);
+  if (!fonts.empty()) merged = merge_into(d, merged, "Font", fonts.substr(1), nullptr);
   w->res = replace_inline_fonts(d, reinterpret_cast<const byte *>(merged.data()), static_cast<int>(merged.size()));
   w->has_res = true;
   return true;

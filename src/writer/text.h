@@ -179,6 +179,9 @@ struct ShowMarks {
 // Latin presentation ligatures as their letters, or one stand-in glyph when
 // the code has no character or the substitute font lacks one.
 std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks);
+// The UTF-16BE hex digits of one character (a surrogate pair beyond the
+// BMP), as /ActualText carries it.
+void put_utf16_hex(std::string *hex, std::uint32_t u);
 // A glyph id as the two bytes of a literal string, escaped where needed.
 void put_glyph_bytes(std::string *out, int g);
 // The advance the output's /W array gives glyph g (1/1000 em); the font

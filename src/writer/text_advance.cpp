@@ -93,15 +93,6 @@ void put_hex4(std::string *hex, std::uint32_t v) {
   while (n > 0) hex->push_back(buf[--n]);
 }
 
-void put_utf16_hex(std::string *hex, std::uint32_t u) {
-  if (u > 0xFFFF) {
-    u -= 0x10000;
-    put_hex4(hex, 0xD800 + (u >> 10));
-    put_hex4(hex, 0xDC00 + (u & 0x3FF));
-  } else {
-    put_hex4(hex, u);
-  }
-}
 
 // The Latin ligatures of the presentation forms are drawn as their letters:
 // readers extract the letters from a source font's ligature glyph but keep
@@ -119,6 +110,16 @@ std::u32string unligature(char32_t u) {
 }
 
 }  // namespace
+
+void put_utf16_hex(std::string *hex, std::uint32_t u) {
+  if (u > 0xFFFF) {
+    u -= 0x10000;
+    put_hex4(hex, 0xD800 + (u >> 10));
+    put_hex4(hex, 0xDC00 + (u & 0x3FF));
+  } else {
+    put_hex4(hex, u);
+  }
+}
 
 void put_glyph_bytes(std::string *out, int g) {
   for (int b : {g >> 8 & 0xFF, g & 0xFF}) {

@@ -368,6 +368,22 @@ inline constexpr int k_max_nesting = 28;
 // become three.
 void cmyk_to_rgb(const std::string &in, std::string *out);
 
+// ---- form fields (fields.cpp) ---------------------------------------------------------
+
+// What the catalog's /AcroForm says for drawing fields.
+struct FieldForm {
+  bool need_appearances = false;  // viewers are asked to draw the fields
+  std::string da;                 // the default appearance of fields without one
+  int quadding = 0;               // 0 left, 1 centred, 2 right
+};
+FieldForm field_form(const Doc &d);
+// For a form that needs appearances: the content that paints the widget
+// annotation [s, e) of t, a text field or combo box, from its value, with
+// the substitute font under the resource name `font`. False when the
+// annotation is no such field; its stored appearance then stands.
+bool field_paint(const Doc &d, const FieldForm &form, const byte *t, int s, int e, const std::string &font,
+                 std::string *paint);
+
 // ---- pages (pages.cpp) ---------------------------------------------------------------
 
 struct PageWork {
@@ -385,6 +401,8 @@ struct PageWork {
   // The optional content groups off by default (null: none): annotations
   // in them are not painted, as a viewer of the source does not show them.
   const std::set<int> *oc_off = nullptr;
+  // The form's field drawing (null: no form).
+  const FieldForm *form = nullptr;
 };
 
 // The page's visible box, x0 y0 x1 y1 with x0 < x1 and y0 < y1 (or the
@@ -493,6 +511,9 @@ std::string xmp_date(const Instant &t);
 // otherwise PDFDocEncoding) as UTF-8; false when a byte or unit stands for
 // no character XML can carry.
 [[nodiscard]] bool text_string_utf8(const std::string &bytes, std::string *utf8);
+// The same text as code points (tab, line feed and carriage return kept,
+// other control bytes of PDFDocEncoding refused).
+[[nodiscard]] bool text_string_points(const std::string &bytes, std::vector<std::uint32_t> *points);
 
 // The source's catalogue data, UTF-8, "" when absent.
 struct DocMeta {
