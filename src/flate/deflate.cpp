@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 #include "flate/flate.h"
@@ -302,14 +303,48 @@ struct LzSymbol {
   std::uint16_t value;   // the literal byte, or the distance
 };
 
-// Work area of one call: the hash chains and the trees of the current block.
+// Work area: the hash chains, the trees and the symbols of the current
+// block. Chain entries hold a block position plus `base`, and every block
+// starts with a base above all the entries written before, so a stale
+// entry reads as a negative position, which no search follows: the head
+// table needs no clearing between blocks or calls.
 struct DeflateWork {
   std::int32_t d_head[k_hash_size];
   std::int32_t d_prev[k_window];
   TreeNode lit[k_lit_nodes];
   TreeNode dist[k_dist_nodes];
   TreeNode bl[k_bl_nodes];
+  LzSymbol syms[k_deflate_block];
+  std::int32_t base;
+  // The base of the next block: past every position of the largest block
+  // (the last one may have been larger than this one), clearing the table
+  // when the positions would no longer fit.
+  void next_block() {
+    constexpr auto k_step = static_cast<std::int32_t>(k_deflate_block) + 1;
+    if (base > std::numeric_limits<std::int32_t>::max() - 2 * k_step) {
+      std::memset(d_head, 0, sizeof d_head);
+      base = 0;
+    } else {
+      base += k_step;
+    }
+  }
 };
+
+// One work area per thread, kept between calls: conversions compress many
+// small streams, and a fresh area each time cost more than compressing
+// them (the allocation, and clearing the head table). Nothing in it
+// carries over into an output: see DeflateWork.
+DeflateWork *deflate_work() {
+  thread_local std::unique_ptr<DeflateWork, FreeDeleter> work;
+  if (!work) {
+    work.reset(static_cast<DeflateWork *>(std::malloc(sizeof(DeflateWork))));
+    if (work) {
+      std::memset(work->d_head, 0, sizeof work->d_head);
+      work->base = 0;
+    }
+  }
+  return work.get();
+}
 
 // Symbol index of a match length (3..258) and of a distance (1..32,767): the
 // largest table index whose base does not exceed the value, looked up in
@@ -354,15 +389,14 @@ bool d_emit_block(DeflateStream *s, DeflateWork *w, const unsigned char *in, int
   std::memset(w->dist, 0, sizeof w->dist);
   std::memset(w->bl, 0, sizeof w->bl);
   w->lit[k_end_of_block].freq = 1;
-  std::memset(w->d_head, 0, sizeof w->d_head);
-  // d_prev needs no clearing: a chain is entered only through d_head, and
-  // every position it reaches was inserted in this block, with its d_prev
-  // entry written then. A slot is overwritten only by a position 32,768
-  // later, by which time the older one lies outside the window and the walk
-  // stops before following it.
-  std::unique_ptr<LzSymbol[], FreeDeleter> syms(
-      static_cast<LzSymbol *>(std::malloc(sizeof(LzSymbol) * static_cast<std::size_t>(n > 0 ? n : 1))));
-  if (!syms) return false;
+  w->next_block();
+  const std::int32_t base = w->base;
+  // d_prev needs no clearing either: a chain is entered only through d_head,
+  // and every position it reaches was inserted in this block, with its
+  // d_prev entry written then. A slot is overwritten only by a position
+  // 32,768 later, by which time the older one lies outside the window and
+  // the walk stops before following it.
+  LzSymbol *syms = w->syms;
   int nsyms = 0;
 
   for (int p = 0; p < n;) {
@@ -371,7 +405,7 @@ bool d_emit_block(DeflateStream *s, DeflateWork *w, const unsigned char *in, int
     if (p + k_min_match <= n) {
       const int limit = p >= k_window ? p - k_window : 0;
       const int most = n - p < k_max_match ? n - p : k_max_match;
-      int c = w->d_head[hash3(in + p)];
+      int c = w->d_head[hash3(in + p)] - base;
       for (int chain = 0; c > limit && chain < effort.max_chain; chain++) {
         if (in[c] == in[p] && in[c + 1] == in[p + 1] && in[c + 2] == in[p + 2]) {
           int len = k_min_match;
@@ -382,7 +416,7 @@ bool d_emit_block(DeflateStream *s, DeflateWork *w, const unsigned char *in, int
             if (len >= effort.nice_length) break;
           }
         }
-        c = w->d_prev[c % k_window];
+        c = w->d_prev[c % k_window] - base;
       }
     }
     int step;
@@ -400,7 +434,7 @@ bool d_emit_block(DeflateStream *s, DeflateWork *w, const unsigned char *in, int
     for (int q = p; q < p + step && q + k_min_match <= n; q++) {
       int h = hash3(in + q);
       w->d_prev[q % k_window] = w->d_head[h];
-      w->d_head[h] = q;
+      w->d_head[h] = q + base;
     }
     p += step;
   }
@@ -481,17 +515,17 @@ int sx_deflate(const unsigned char *in, std::uint64_t len, unsigned char **out, 
   s.data.reset(static_cast<unsigned char *>(std::malloc(first_cap)));
   if (!s.data) return -1;
   s.cap = first_cap;
-  std::unique_ptr<DeflateWork, FreeDeleter> work(static_cast<DeflateWork *>(std::malloc(sizeof(DeflateWork))));
+  DeflateWork *work = deflate_work();
   if (!work) return -1;
 
   ds_put(&s, 0x78, 8);
   ds_put(&s, 0x01, 8);
   if (len == 0) {
-    if (!d_emit_block(&s, work.get(), in, 0, true, effort)) return -1;
+    if (!d_emit_block(&s, work, in, 0, true, effort)) return -1;
   } else {
     for (std::uint64_t pos = 0; pos < len; pos += k_deflate_block) {
       std::uint64_t n = len - pos < k_deflate_block ? len - pos : k_deflate_block;
-      if (!d_emit_block(&s, work.get(), in + pos, static_cast<int>(n), pos + n == len, effort)) return -1;
+      if (!d_emit_block(&s, work, in + pos, static_cast<int>(n), pos + n == len, effort)) return -1;
     }
   }
   if (s.bit_count > 0) ds_put(&s, 0, 8 - s.bit_count);

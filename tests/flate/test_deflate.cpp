@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include "deflate_kit.h"
 #include "flate/flate.h"
@@ -221,3 +223,30 @@ TEST(Deflate, BlockWithoutMatchesStillSendsTwoDistanceCodes) {
 }
 
 }  // namespace
+
+// The encoder keeps its work area from call to call: what an earlier call
+// compressed (larger or smaller inputs, other bytes) never changes what a
+// later call writes, which must equal the output of a thread that has
+// compressed nothing before.
+TEST(Deflate, OutputDoesNotDependOnEarlierCalls) {
+  std::mt19937 rng(7);
+  auto text = [&](std::size_t n, int alphabet) {
+    Bytes b(n);
+    for (auto &c : b) c = static_cast<unsigned char>('a' + rng() % static_cast<unsigned>(alphabet));
+    return b;
+  };
+  const Bytes probe = text(3000, 4);
+  Bytes fresh;
+  std::thread([&] { fresh = deflate(probe); }).join();
+  ASSERT_FALSE(fresh.empty());
+  // Before the probe: nothing, a larger input of several blocks, a smaller
+  // one, the probe itself, and one with the probe's bytes shifted.
+  Bytes shifted = probe;
+  std::rotate(shifted.begin(), shifted.begin() + 17, shifted.end());
+  const std::vector<Bytes> before = {text(200000, 4), text(10, 4), probe, shifted, Bytes(70000, 'a'), Bytes()};
+  for (std::size_t i = 0; i < before.size(); i++) {
+    SCOPED_TRACE(i);
+    (void)deflate(before[i]);
+    EXPECT_TRUE(deflate(probe) == fresh);
+  }
+}
