@@ -24,6 +24,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
 
 #include "crypt/crypt.h"
 #include "flate/flate.h"
@@ -191,6 +194,46 @@ void write_xref_trailer(const Numbering &nb, Out *out) {
 
 }  // namespace
 
+namespace {
+
+// For each page, the earlier page whose form XObject draws it (-1: none):
+// one that names the same content streams with the same resources, box and
+// rotation, and where neither paints annotations into its content. Content
+// shared by many pages is then rewritten, compressed and written once.
+std::vector<int> shared_page_forms(const Doc &d, const std::vector<PageWork> &work, Transfer *x) {
+  const int n = d.pages.nelems;
+  std::vector<int> drawn_by(static_cast<std::size_t>(n), -1);
+  // Earlier pages by content key; a few candidates per key suffice (pages
+  // sharing content usually share everything else too).
+  constexpr std::size_t k_candidates = 8;
+  std::unordered_map<std::string, std::vector<int>> by_contents;
+  auto frame = [&](int i, double box[4]) {
+    page_box(d, d.pages.elems[i], box, &x->page_nodes);
+    return page_rotation(d, d.pages.elems[i], &x->page_nodes);
+  };
+  for (int i = 0; i < n; i++) {
+    const PageWork &w = work[static_cast<std::size_t>(i)];
+    if (!w.annot_paint.empty()) continue;
+    std::string key = page_contents_key(d, d.pages.elems[i]);
+    if (key.empty()) continue;
+    std::vector<int> &earlier = by_contents[key];
+    double box[4] = {}, other[4] = {};
+    const int r = earlier.empty() ? 0 : frame(i, box);
+    for (int j : earlier) {
+      const PageWork &v = work[static_cast<std::size_t>(j)];
+      if (v.has_res != w.has_res || v.res != w.res || frame(j, other) != r ||
+          std::memcmp(box, other, sizeof box) != 0)
+        continue;
+      drawn_by[static_cast<std::size_t>(i)] = j;
+      break;
+    }
+    if (drawn_by[static_cast<std::size_t>(i)] < 0 && earlier.size() < k_candidates) earlier.push_back(i);
+  }
+  return drawn_by;
+}
+
+}  // namespace
+
 int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   ttf_global_init();
   tu_reset();
@@ -284,9 +327,13 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     catalog_extra = " /OCProperties " + remapped;
   }
   write_header_catalog_tree(nb, nav, catalog_extra, &out);
+  const std::vector<int> drawn_by = shared_page_forms(*d, work, &x);
   std::vector<ContentFindings> found(static_cast<std::size_t>(n));
-  for (int i = 0; i < n && !out.failed; i++)
-    if (!write_page(*d, i, work[static_cast<std::size_t>(i)], x, &out, &found[static_cast<std::size_t>(i)])) return 0;
+  for (int i = 0; i < n && !out.failed; i++) {
+    const auto k = static_cast<std::size_t>(i);
+    if (!write_page(*d, i, work[k], x, &out, &found[k], drawn_by[k])) return 0;
+    if (drawn_by[k] >= 0) found[k] = found[static_cast<std::size_t>(drawn_by[k])];
+  }
   // Every content stream is rewritten before the font objects list the
   // glyphs that rewriting marks.
   if (!transfer_prepare(&x)) return 0;

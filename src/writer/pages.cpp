@@ -565,7 +565,67 @@ bool page_resources(const Doc &d, const PageInfo &pi, int page_no, PageWork *w) 
   return true;
 }
 
-bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, ContentFindings *found_out) {
+namespace {
+
+// The page form's /Matrix entry ("" unrotated) for a visible box and
+// rotation, and the translation that moves the box onto [0 0 W H].
+std::string page_matrix(double x0, double y0, double x1, double y1, int r, std::string *tx, std::string *ty) {
+  std::string matrix, mx, my;
+  switch (r) {
+    case 90:
+      matrix = " /Matrix [0 -1 1 0 0 " + format_num(x1) + "]";
+      mx = format_num(-y0);
+      my = "0";
+      break;
+    case 180:
+      matrix = " /Matrix [-1 0 0 -1 " + format_num(x1) + ' ' + format_num(y1) + "]";
+      mx = my = "0";
+      break;
+    case 270:
+      matrix = " /Matrix [0 1 -1 0 " + format_num(y1) + " 0]";
+      mx = "0";
+      my = format_num(-x0);
+      break;
+    default:
+      mx = format_num(-x0);
+      my = format_num(-y0);
+      break;
+  }
+  if (tx) *tx = mx;
+  if (ty) *ty = my;
+  return matrix;
+}
+
+// Page i's content stream: it paints the page's form /P<i>.
+void write_page_content(Transfer &x, int i, double x0, double y0, double x1, double y1, int r, Out *out) {
+  std::string tx, ty;
+  page_matrix(x0, y0, x1, y1, r, &tx, &ty);
+  char line[160];
+  int n = std::snprintf(line, sizeof line, "q 1 0 0 1 %s %s cm /P%d Do Q\n", tx.c_str(), ty.c_str(), i);
+  out->packed_stream_obj(x.nb.content_obj(i), "", line, static_cast<std::uint64_t>(n));
+}
+
+}  // namespace
+
+std::string page_contents_key(const Doc &d, const PageInfo &pi) {
+  int k = obj_find(&d.objs, pi.num);
+  const byte *t;
+  int len, close = 0;
+  std::vector<DictEntry> es;
+  if (k < 0 || !object_text(d, d.objs.elems[k], &t, &len) || !dict_entries(t, 0, len, &es, &close)) return "";
+  const DictEntry *c = dict_find(t, es, "Contents");
+  if (!c) return "";
+  // References only: the same text then names the same streams.
+  std::vector<RefHit> refs;
+  find_refs(t + c->val, c->val_end - c->val, &refs);
+  if (refs.empty()) return "";
+  std::string key;
+  for (const RefHit &r : refs) key += std::to_string(r.num) + ',';
+  return std::string(t[c->val] == '[' ? "[" : "") + key;
+}
+
+bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, ContentFindings *found_out,
+                int drawn_by) {
   const PageInfo &pi = d.pages.elems[i];
   const int page_no = i + 1;
   int k = obj_find(&d.objs, pi.num);
@@ -592,6 +652,21 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
       set_error("page %ld: page box beyond the limits of PDF/A", static_cast<long>(page_no));
       return false;
     }
+  }
+
+  if (drawn_by >= 0) {
+    // The same content, resources and box as page drawn_by: its form draws
+    // this page too, and this page's own form number holds null.
+    out->begin_obj(x.nb.page_obj(i));
+    out->printf(
+        "<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %s %s] /Contents %d 0 R\n"
+        "   /Resources << /ColorSpace << /DefaultRGB %d 0 R >> /XObject << /P%d %d 0 R >> >>%s%s >>\nendobj\n",
+        x.nb.parent_of(i), format_num(width).c_str(), format_num(height).c_str(), x.nb.content_obj(i),
+        x.nb.icc_space(), i, x.nb.form_obj(drawn_by), w.annots.empty() ? "" : " /Annots ", w.annots.c_str());
+    out->begin_obj(x.nb.form_obj(i));
+    out->str("null\nendobj\n");
+    write_page_content(x, i, x0, y0, x1, y1, r, out);
+    return true;
   }
 
   std::string source;
@@ -631,27 +706,7 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
           std::to_string(x.nb.icc_space()) + " 0 R >> >>";
   }
 
-  std::string matrix, tx, ty;
-  switch (r) {
-    case 90:
-      matrix = " /Matrix [0 -1 1 0 0 " + format_num(x1) + "]";
-      tx = format_num(-y0);
-      ty = "0";
-      break;
-    case 180:
-      matrix = " /Matrix [-1 0 0 -1 " + format_num(x1) + ' ' + format_num(y1) + "]";
-      tx = ty = "0";
-      break;
-    case 270:
-      matrix = " /Matrix [0 1 -1 0 " + format_num(y1) + " 0]";
-      tx = "0";
-      ty = format_num(-x0);
-      break;
-    default:
-      tx = format_num(-x0);
-      ty = format_num(-y0);
-      break;
-  }
+  const std::string matrix = page_matrix(x0, y0, x1, y1, r, nullptr, nullptr);
 
   out->begin_obj(x.nb.page_obj(i));
   out->printf(
@@ -663,10 +718,7 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
   std::string entries = " /Type /XObject /Subtype /Form /BBox [" + format_num(x0) + ' ' + format_num(y0) + ' ' +
                         format_num(x1) + ' ' + format_num(y1) + ']' + matrix + "\n   /Resources " + res + "\n  ";
   out->packed_stream_obj(x.nb.form_obj(i), entries, content.data(), content.size());
-
-  char line[160];
-  int n = std::snprintf(line, sizeof line, "q 1 0 0 1 %s %s cm /P%d Do Q\n", tx.c_str(), ty.c_str(), i);
-  out->packed_stream_obj(x.nb.content_obj(i), "", line, static_cast<std::uint64_t>(n));
+  write_page_content(x, i, x0, y0, x1, y1, r, out);
   return true;
 }
 

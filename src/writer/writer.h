@@ -204,6 +204,20 @@ struct PageNodeCache {
   std::map<int, PageNodeFacts> by_num;
 };
 
+// What rewriting found in one content stream (see rewrite_content). The
+// names painted come with the deepest q nesting they are painted at.
+struct ContentFindings {
+  int depth_limit = 28;                 // in: the deepest q nesting wanted
+  // in: for a Type 3 glyph procedure, the advance its font's /Widths give
+  // the glyph; the d0 or d1 that sets the glyph's width is made to agree.
+  bool has_glyph_width = false;
+  double glyph_width = 0;
+  std::string refusal;                  // out: why the content cannot be written
+  int depth = 0;                        // out: the deepest q nesting written
+  std::map<std::string, int> xobjects;  // out: names painted with Do
+  std::map<std::string, int> patterns;  // out: names selected with scn/SCN
+};
+
 // Source objects reached from the pages' resources, followed transitively.
 struct Transfer {
   const Doc *doc = nullptr;
@@ -336,17 +350,6 @@ const char *jpx_problem(const unsigned char *p, std::uint64_t n);
 // The names painted come with the deepest q nesting they are painted at:
 // a reader's graphics-state stack holds the levels of the content that
 // paints a form or pattern below the levels of the form's own content.
-struct ContentFindings {
-  int depth_limit = 28;                 // in: the deepest q nesting wanted
-  // in: for a Type 3 glyph procedure, the advance its font's /Widths give
-  // the glyph; the d0 or d1 that sets the glyph's width is made to agree.
-  bool has_glyph_width = false;
-  double glyph_width = 0;
-  std::string refusal;                  // out: why the content cannot be written
-  int depth = 0;                        // out: the deepest q nesting written
-  std::map<std::string, int> xobjects;  // out: names painted with Do
-  std::map<std::string, int> patterns;  // out: names selected with scn/SCN
-};
 ContentWalk rewrite_content(const byte *content, int len, const byte *res, int res_len, const Transfer &x,
                             std::string *out, ContentFindings *found);
 // The deepest q nesting reached through content with these findings whose
@@ -427,7 +430,15 @@ void page_annotations(const Doc &d, const ObjEntry &page, std::vector<AnnotDict>
 // Appends page i's page object, form XObject and content stream.
 // The page's findings (q nesting, what it paints) go to *found for the
 // nesting check that follows the forms' rewriting.
-bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, ContentFindings *found);
+// drawn_by >= 0: the page is drawn by the form of that earlier page (see
+// page_contents_key), which was written with the same resources and box;
+// nothing is rewritten and *found is left alone.
+bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, ContentFindings *found,
+                int drawn_by = -1);
+// The content streams a page object names, as "num," per reference ("["
+// first for an array); "" when it names none by reference. Pages with
+// equal keys draw the same content.
+std::string page_contents_key(const Doc &d, const PageInfo &pi);
 
 // ---- navigation (nav.cpp) ---------------------------------------------------------------
 

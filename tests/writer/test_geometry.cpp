@@ -243,3 +243,71 @@ TEST(Geometry, InheritedBoxesAndRotationAreTheSameThroughTheNodeCache) {
     EXPECT_EQ(nodes.by_num.count(5), 0u);  // pages' own facts are not kept
   }
 }
+
+// Pages naming the same content streams with the same resources, box and
+// rotation are drawn by one form XObject: the content is rewritten and
+// written once, every page still shows it, and a page that differs in box,
+// rotation, resources or painted annotations keeps a form of its own.
+TEST(Geometry, PagesSharingTheirContentShareOneForm) {
+  const std::string res = "<< /Font << /F1 << /Type /Font /Subtype /Type1 /BaseFont /Helvetica >> >> >>";
+  const std::string other_res = "<< /Font << /F1 14 0 R >> >>";
+  auto page = [&](const std::string &extra, const std::string &r = "11 0 R") {
+    return "<< /Type /Page /Parent 2 0 R /Resources " + r + " /Contents [4 0 R 5 0 R] " + extra + " >>";
+  };
+  const std::string pdf = zyk_test::make_pdf({
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R 6 0 R 7 0 R 8 0 R 9 0 R 10 0 R 12 0 R] /Count 7 /MediaBox [0 0 200 100] >>",
+      page(""),
+      wt::stream("", "BT /F1 12 Tf 20 40 Td (Shared"),
+      wt::stream("", " words) Tj ET 0 0 1 rg 150 10 30 30 re f"),
+      page(""),                                     // 6: as page 1: drawn by page 1's form
+      page("/MediaBox [0 0 300 100]"),              // 7: another box
+      page("/Rotate 90"),                           // 8: another rotation
+      page("", other_res),                          // 9: other resources
+      page("/Annots [<< /Subtype /Square /Rect [0 0 10 10] /AP << /N 13 0 R >> >>]"),  // 10: paints an annotation
+      res,
+      page(""),                                     // 12: as page 1 again
+      wt::stream("/Type /XObject /Subtype /Form /BBox [0 0 10 10]", "0 g 0 0 10 10 re f"),
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>",
+  });
+  const std::string in = zyk_test::write_temp(wt::fresh_name("shared.pdf"), pdf);
+  for (int part : {1, 2}) {
+    SCOPED_TRACE(part);
+    wt::Converted out = wt::convert_file(in, part);
+    ASSERT_EQ(out.rc, 1) << out.err;
+    wt::Output o = wt::read_output(out.bytes);
+    // Page i is object 3i+3, its form 3i+4.
+    const int drawn_by[7] = {-1, 0, -1, -1, -1, -1, 0};
+    for (int i = 0; i < 7; i++) {
+      SCOPED_TRACE(i);
+      const int form = drawn_by[i] < 0 ? 3 * i + 4 : 3 * drawn_by[i] + 4;
+      EXPECT_NE(o.obj(3 * i + 3).find("/P" + std::to_string(i) + " " + std::to_string(form) + " 0 R"),
+                std::string::npos)
+          << o.obj(3 * i + 3);
+      EXPECT_EQ(o.obj(3 * i + 4).find("null") != std::string::npos, drawn_by[i] >= 0) << o.obj(3 * i + 4);
+      if (!wt::have_tool("pdftotext")) continue;
+      std::string text;
+      zyk_test::run_command("pdftotext -f " + std::to_string(i + 1) + " -l " + std::to_string(i + 1) + " '" +
+                                out.out_path + "' - 2>/dev/null",
+                            &text);
+      EXPECT_NE(text.find("Shared words"), std::string::npos) << text;
+    }
+    if (wt::have_tool("pdftoppm")) {
+      // Page 2 looks exactly like page 1.
+      auto render_page = [&](int k) {
+        std::string prefix = wt::fresh_path("page");
+        zyk_test::run_command("pdftoppm -gray -r 24 -f " + std::to_string(k) + " -l " + std::to_string(k) +
+                                  " -singlefile '" + out.out_path + "' '" + prefix + "' 2>/dev/null",
+                              nullptr);
+        return zyk_test::read_all(prefix + ".pgm");
+      };
+      const std::string first = render_page(1);
+      EXPECT_FALSE(first.empty());
+      EXPECT_EQ(first, render_page(2));
+    }
+    const std::string lint = wt::lint_command(part);
+    if (!lint.empty()) {
+      EXPECT_EQ(zyk_test::run_command(lint + " '" + out.out_path + "' >/dev/null 2>&1", nullptr), 0);
+    }
+  }
+}
