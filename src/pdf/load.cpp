@@ -80,7 +80,7 @@ int skip_ws_comments(const byte *t, int pos, int len) {
   return pos;
 }
 
-// ---- step 1: the file ----------------------------------------------------------
+// ---- the file ----------------------------------------------------------
 
 struct FileCloser {
   void operator()(std::FILE *f) const { std::fclose(f); }
@@ -109,7 +109,7 @@ int read_file(const char *path, Doc *d) {
   return 0;
 }
 
-// ---- step 2: trailers ------------------------------------------------------------
+// ---- trailers ------------------------------------------------------------
 
 // Classic trailers after an "xref" keyword: every "trailer" dictionary to the
 // end of the file, each searched up to the next "startxref". The last trailer
@@ -210,7 +210,7 @@ void read_trailers(Doc *d, const KwIndex &startxrefs, const KwIndex &trailers, T
   }
 }
 
-// ---- step 3: version ---------------------------------------------------------------
+// ---- version ---------------------------------------------------------------
 
 void read_version(Doc *d) {
   const byte *t = d->pdf;
@@ -228,7 +228,7 @@ void read_version(Doc *d) {
   }
 }
 
-// ---- step 4: object headers ----------------------------------------------------------
+// ---- object headers ----------------------------------------------------------
 
 // Reads "N G" backwards from the "obj" keyword at p. Returns the object
 // number (> 0) and its first digit's offset, or 0 when there is no header.
@@ -294,7 +294,7 @@ void scan_objects(Doc *d, const KwIndex &objs, const KwIndex &endobjs) {
   }
 }
 
-// ---- step 5: stream lengths --------------------------------------------------------------
+// ---- stream lengths --------------------------------------------------------------
 
 // The integer value of a direct object ("N G obj 1234"), or -1.
 int object_int_value(const byte *t, int len, const ObjEntry &e) {
@@ -363,7 +363,7 @@ void measure_streams(Doc *d, const KwIndex &endobjs, const KwIndex &endstreams) 
   objvec_unindex(objs);
 }
 
-// ---- step 6: nested and broken entries ---------------------------------------------------
+// ---- nested and broken entries ---------------------------------------------------
 
 void drop_nested(Doc *d) {
   ObjVec *objs = &d->objs;
@@ -399,7 +399,7 @@ void drop_nested(Doc *d) {
   }
 }
 
-// ---- step 8: one entry per number ---------------------------------------------------------
+// ---- one entry per number ---------------------------------------------------------
 
 bool is_objstm_container(const Doc *d, const ObjEntry &e) {
   if (e.in_objstm || !e.is_stream) return false;
@@ -451,7 +451,7 @@ void keep_one_per_number(Doc *d) {
   objvec_index(objs);
 }
 
-// ---- steps 10 and 11: catalog and page-tree root --------------------------------------------
+// ---- catalog and page-tree root --------------------------------------------
 
 // The text in which the catalog's keys are searched: the whole object text,
 // or for a direct object its bytes from the dictionary to "endobj".
@@ -508,7 +508,7 @@ int find_pages_root(const Doc *d) {
   return -1;
 }
 
-// Steps 2 to 6 over the file image: trailers, version, the object scan,
+// The scans over the file image: trailers, version, the object scan,
 // stream lengths, nested and broken entries.
 void scan_image(Doc *d, TrailerWindows *ew) {
   const byte *t = d->pdf;

@@ -1,12 +1,18 @@
 // Rewriting of content: one walk of the content walker (pdf/content.h) per
-// content stream (two when the q nesting must be flattened), with two
-// rewriting handlers chained in this order:
-//   1. the text re-encoding for the substitute font (text_rewrite.cpp);
-//   2. the device-CMYK rewriting. The output intent is an RGB profile, and
-//      PDF/A allows device colour only in the family of the output intent,
-//      so painting in DeviceCMYK must become DeviceRGB. The conversion is
-//      the naive one, r = (1 - c)(1 - k), g = (1 - m)(1 - k),
-//      b = (1 - y)(1 - k), each component clamped to 0..1 first:
+// content stream (two when the q nesting must be flattened), with these
+// handlers chained in this order (rewrite_content):
+//   1. DefinedOperators: operators PDF does not define are removed, first,
+//      so that no handler after it sees them kept;
+//   2. NumberLimits: numbers beyond what readers of the part must handle
+//      are clamped;
+//   3. GlyphWidth: in a Type 3 glyph procedure, d0/d1 agree with the
+//      font's /Widths;
+//   4. the text re-encoding for the substitute font (text_rewrite.cpp);
+//   5. DeviceCmyk: the output intent is an RGB profile, and PDF/A allows
+//      device colour only in the family of the output intent, so painting
+//      in DeviceCMYK becomes DeviceRGB. The conversion is the naive one,
+//      r = (1 - c)(1 - k), g = (1 - m)(1 - k), b = (1 - y)(1 - k), each
+//      component clamped to 0..1 first:
 //        c m y k k      ->  r g b rg
 //        c m y k K      ->  r g b RG
 //        /DeviceCMYK cs ->  /DeviceRGB cs   (and CS), after which
@@ -15,14 +21,17 @@
 //      only their operands are parsed. The current fill and stroke spaces
 //      are saved by q and restored by Q and reset by g/G/rg/RG/k/K and by
 //      cs/CS with any other space. Colour spaces named through resources,
-//      images and shadings in CMYK are left as they are.
-// Around them, what PDF/A asks of content itself: operators PDF does not
-// define are removed (first, so no handler sees them kept), inline images
-// in LZW are re-encoded and those in device CMYK refused, and the names
-// painted are recorded with their q depth (last, so that q and Q dropped
-// by the nesting treatment are not counted). When the q nesting passes the
-// limit, the content is walked a second time without the q/Q pairs that
-// change nothing, or refused.
+//      images and shadings in CMYK are left as they are;
+//   6. HiddenContent: marked content in optional content that is off by
+//      default is left out when the layers are not kept;
+//   7. InlineImages: inline images in LZW are re-encoded, those in device
+//      CMYK refused, those without data dropped;
+//   8. the nesting handler: NestingScan measures the q depth; when it
+//      passes the limit the content is walked a second time with
+//      NestingFlatten, without the q/Q pairs that change nothing, or
+//      refused;
+//   9. PaintedNames: the names painted, with their q depth (last, so that
+//      q and Q dropped by the nesting treatment are not counted).
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "pdf/content.h"
 #include "writer/text.h"
 #include "writer/val.h"
 #include "writer/writer.h"
@@ -87,32 +88,36 @@ struct Look {
   std::string colour = "0 g";
 };
 
+// The default appearance is a piece of content: the walker reads it, and
+// the last Tf and fill colour operator set the look.
+class DaReader : public ContentHandler {
+ public:
+  explicit DaReader(Look *look) : look_(look) {}
+  void op(ContentOp &o) override {
+    double v[4];
+    const std::size_t n = o.size();
+    auto numbers = [&](std::size_t k) {
+      if (n < k) return false;
+      for (std::size_t i = 0; i < k; i++)
+        if (!o.number(n - k + i, &v[i])) return false;
+      return true;
+    };
+    if (o.is("Tf") && n >= 1 && o.number(n - 1, &v[0])) look_->size = v[0];
+    else if (o.is("g") && numbers(1)) look_->colour = colour_op(v, 1, false);
+    else if (o.is("rg") && numbers(3)) look_->colour = colour_op(v, 3, false);
+    else if (o.is("k") && numbers(4)) look_->colour = colour_op(v, 4, false);
+  }
+
+ private:
+  Look *look_;
+};
+
 Look read_da(const std::string &da) {
   Look look;
-  std::vector<double> nums;
-  std::size_t i = 0;
-  while (i < da.size()) {
-    while (i < da.size() && is_pdf_ws(static_cast<byte>(da[i]))) i++;
-    std::size_t j = i;
-    while (j < da.size() && !is_pdf_ws(static_cast<byte>(da[j]))) j++;
-    if (j == i) break;
-    std::string tok = da.substr(i, j - i);
-    i = j;
-    if (tok.size() <= 40 && tok.find_first_not_of("+-.0123456789") == std::string::npos) {
-      char *stop = nullptr;
-      double v = std::strtod(tok.c_str(), &stop);
-      if (stop != tok.c_str() && *stop == 0 && std::isfinite(v)) {
-        nums.push_back(v);
-        continue;
-      }
-    }
-    const std::size_t n = nums.size();
-    if (tok == "Tf" && n >= 1) look.size = nums.back();
-    else if (tok == "g" && n >= 1) look.colour = colour_op(&nums[n - 1], 1, false);
-    else if (tok == "rg" && n >= 3) look.colour = colour_op(&nums[n - 3], 3, false);
-    else if (tok == "k" && n >= 4) look.colour = colour_op(&nums[n - 4], 4, false);
-    if (tok[0] != '/') nums.clear();
-  }
+  DaReader reader(&look);
+  ContentHandler *chain[] = {&reader};
+  std::string copy;
+  (void)content_walk(reinterpret_cast<const byte *>(da.data()), static_cast<int>(da.size()), chain, &copy);
   if (!std::isfinite(look.size) || look.size < 0) look.size = 0;
   look.size = std::min(look.size, 1000.0);
   return look;

@@ -179,7 +179,15 @@ TEST(Content, SharedStreamsAndTheLengthOfOnePage) {
   wt::Converted c = wt::convert_text(zyk_test::make_pdf(b));
   ASSERT_EQ(c.rc, 1) << c.err;
   wt::Output out = wt::read_output(c.bytes);
-  for (int i = 0; i < pages; i++) EXPECT_EQ(out.data(3 * i + 4), draw) << "page " << i + 1;
+  // Every page draws the content, through the one form the first page's
+  // content became.
+  for (int i = 0; i < pages; i++) {
+    std::smatch m;
+    const std::string page = out.obj(3 * i + 3);
+    ASSERT_TRUE(std::regex_search(page, m, std::regex("/P" + std::to_string(i) + " (\\d+) 0 R"))) << page;
+    EXPECT_EQ(std::stoi(m[1]), 4) << "page " << i + 1;
+  }
+  EXPECT_EQ(out.data(4), draw);
 
   // 30 MiB of white space (30 KiB compressed) named nine times.
   const std::string blank = deflate(std::string(std::size_t{30} << 20, ' '));
