@@ -37,6 +37,13 @@ inline constexpr std::uint64_t k_page_content_max = std::uint64_t{256} << 20;
 // while their total stays under this many bytes.
 inline constexpr std::uint64_t k_content_cache_max = std::uint64_t{64} << 20;
 
+// Streams read for what they say rather than painted: font programs, CMaps
+// (ToUnicode, encodings, CIDToGIDMap) and XMP packets. The largest real
+// ones are tens of MiB (a full CJK font); one that decodes to more is read
+// as absent, so that a small file cannot make a reader hold a gigabyte.
+inline constexpr std::uint64_t k_font_stream_max = std::uint64_t{64} << 20;
+inline constexpr std::uint64_t k_metadata_max = std::uint64_t{64} << 20;
+
 // Object streams: larger encoded bodies are skipped, decoded bodies are
 // bounded, and so are the object count and one object's length.
 inline constexpr long long k_objstm_max_encoded = 268435456;

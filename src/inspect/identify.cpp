@@ -115,7 +115,7 @@ int metadata_part(const Doc *d, const byte *pdf, int pdf_len) {
   const ObjEntry &me = d->objs.elems[mi];
   if (pdf != d->pdf || !me.is_stream) return -1;
   std::string x;
-  if (!stream_decode(*d, me, DecodeLimits{}, &x).ok()) return -1;
+  if (!stream_decode(*d, me, DecodeLimits{k_metadata_max}, &x).ok()) return -1;
   return xmp_declared_part(reinterpret_cast<const byte *>(x.data()), static_cast<int>(x.size()));
 }
 

@@ -235,10 +235,13 @@ bool mask_opaque(const Doc &d, int num) {
     else if (!(a == 0 && b == 1))
       return false;
   }
-  std::string data;
-  if (!stream_decode(d, e, DecodeLimits{}, &data).ok()) return false;
   const std::uint64_t row = (static_cast<std::uint64_t>(width) * bpc + 7) / 8;
-  if (data.size() < row * static_cast<std::uint64_t>(height)) return false;
+  // The samples the mask's size asks for, and a little padding: data that
+  // decodes to far more is not read (the mask then counts as transparency).
+  const std::uint64_t want = row * static_cast<std::uint64_t>(height);
+  std::string data;
+  if (want > k_max_decoded || !stream_decode(d, e, DecodeLimits{want + 65536}, &data).ok()) return false;
+  if (data.size() < want) return false;
   const unsigned full = bpc == 16 ? 0xFFFFu : (1u << bpc) - 1u;
   const unsigned opaque = inverted ? 0 : full;
   for (int y = 0; y < height; y++) {

@@ -515,7 +515,7 @@ std::string source_xmp(const Doc &d) {
   int m = num > 0 ? obj_find(&d.objs, num) : -1;
   if (m < 0 || !d.objs.elems[m].is_stream) return "";
   std::string x;
-  if (!stream_decode(d, d.objs.elems[m], DecodeLimits{}, &x).ok()) return "";
+  if (!stream_decode(d, d.objs.elems[m], DecodeLimits{k_metadata_max}, &x).ok()) return "";
   return x;
 }
 

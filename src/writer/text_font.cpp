@@ -150,7 +150,7 @@ void apply_differences(const byte *t, int len, SourceFont *f) {
 bool read_cmap_stream(const Doc &d, const ObjEntry *obj, SourceCMap *m) {
   if (!obj || !obj->is_stream) return false;
   std::string data;
-  if (!stream_decode(d, *obj, DecodeLimits{}, &data).ok()) return false;
+  if (!stream_decode(d, *obj, DecodeLimits{k_font_stream_max}, &data).ok()) return false;
   cmap_parse(reinterpret_cast<const unsigned char *>(data.data()), data.size(), m);
   return true;
 }
@@ -254,7 +254,7 @@ bool program_of(const Doc &d, const DictView &desc, const char *key, std::string
     const DictEntry *st = entries_of(vt, vlen, &es) ? dict_find(vt, es, "Subtype") : nullptr;
     *subtype = st ? name_of(vt + st->val, st->val_end - st->val) : std::string_view();
   }
-  return stream_decode(d, *obj, DecodeLimits{}, data).ok() && !data->empty();
+  return stream_decode(d, *obj, DecodeLimits{k_font_stream_max}, data).ok() && !data->empty();
 }
 
 // The CFF table of an OpenType font with PostScript outlines ("OTTO"), or
@@ -466,7 +466,7 @@ void read_descendant(const Doc &d, const byte *t, const std::vector<DictEntry> &
     int mlen = 0;
     const ObjEntry *mo = nullptr;
     bool mapped = entry_text(d, cf.t, cf.find("CIDToGIDMap"), &mt, &mlen, &mo) && mo && mo->is_stream &&
-                  stream_decode(d, *mo, DecodeLimits{}, &map).ok();
+                  stream_decode(d, *mo, DecodeLimits{k_font_stream_max}, &map).ok();
     std::size_t ng = std::max(cm.gid_unicode.size(), cm.gid_post.size());
     std::size_t ncid = mapped ? map.size() / 2 : ng;
     ncid = std::min<std::size_t>(ncid, 65536);
