@@ -43,6 +43,9 @@ inline constexpr std::uint64_t k_content_cache_max = std::uint64_t{64} << 20;
 // as absent, so that a small file cannot make a reader hold a gigabyte.
 inline constexpr std::uint64_t k_font_stream_max = std::uint64_t{64} << 20;
 inline constexpr std::uint64_t k_metadata_max = std::uint64_t{64} << 20;
+// A soft mask is read to learn whether it is fully opaque (then it is
+// dropped) only up to this many samples; a larger one stays a mask.
+inline constexpr std::uint64_t k_mask_samples_max = std::uint64_t{256} << 20;
 
 // Object streams: larger encoded bodies are skipped, decoded bodies are
 // bounded, and so are the object count and one object's length.

@@ -240,7 +240,7 @@ bool mask_opaque(const Doc &d, int num) {
   // decodes to far more is not read (the mask then counts as transparency).
   const std::uint64_t want = row * static_cast<std::uint64_t>(height);
   std::string data;
-  if (want > k_max_decoded || !stream_decode(d, e, DecodeLimits{want + 65536}, &data).ok()) return false;
+  if (want > k_mask_samples_max || !stream_decode(d, e, DecodeLimits{want + 65536}, &data).ok()) return false;
   if (data.size() < want) return false;
   const unsigned full = bpc == 16 ? 0xFFFFu : (1u << bpc) - 1u;
   const unsigned opaque = inverted ? 0 : full;

@@ -112,8 +112,11 @@ struct FreeDeleter {
 
 }  // namespace
 
+// One content stream may be no longer than a page's whole content, so its
+// decoding stops there: a bomb is refused after a quarter of a GiB, not
+// after the whole document's budget.
 std::shared_ptr<const std::string> DecodeAccount::decode(const Doc &d, const ObjEntry &e, StreamResult *r) {
-  return cache_.get(d, e, DecodeLimits{k_max_decoded, &budget_}, r);
+  return cache_.get(d, e, DecodeLimits{k_page_content_max, &budget_}, r);
 }
 
 void set_too_large_error(long page_no, const DecodeAccount *acc) {
@@ -122,7 +125,7 @@ void set_too_large_error(long page_no, const DecodeAccount *acc) {
               static_cast<unsigned long long>(k_doc_decode_budget));
   else
     set_error("page %ld: content too large (a stream decodes to more than %llu bytes)", page_no,
-              static_cast<unsigned long long>(std::min(k_max_decoded, k_doc_decode_budget)));
+              static_cast<unsigned long long>(std::min(k_page_content_max, k_doc_decode_budget)));
 }
 
 namespace {
