@@ -105,6 +105,12 @@ std::string_view ContentOp::text(std::size_t i) const {
   return {reinterpret_cast<const char *>(t_) + ops_[i].start, static_cast<std::size_t>(ops_[i].end - ops_[i].start)};
 }
 
+std::string_view ContentOp::current_text(std::size_t i) const {
+  for (auto it = edits_.rbegin(); it != edits_.rend(); ++it)
+    if (it->first == i && it->last == i) return it->text;
+  return text(i);
+}
+
 bool ContentOp::number(std::size_t i, double *v) const { return i < nops_ && number_of(ops_[i], v); }
 
 bool ContentOp::number_of(const Operand &o, double *v) const {

@@ -88,6 +88,9 @@ class ContentOp {
   const Operand &operand(std::size_t i) const { return ops_[i]; }
   // The source bytes of operand i.
   std::string_view text(std::size_t i) const;
+  // Operand i as the handlers before this one left it: the text that
+  // replaces that operand alone, else its source bytes.
+  std::string_view current_text(std::size_t i) const;
   // The value of a number operand; false for any other operand.
   bool number(std::size_t i, double *v) const;
   // The same for any operand of this operation's source (a TJ member, say).

@@ -124,9 +124,16 @@ void TextRecode::show(ContentOp &o, bool array, std::size_t need) {
   const byte *t = o.source();
   std::string body;
   if (o.is("\"")) {
-    body.append(o.text(n - 3));
+    // Word and character spacing as the handlers before left them (numbers
+    // clamped to the part's limits). Spacings that are no numbers make the
+    // operation one that readers reject: it draws nothing.
+    if (o.operand(n - 3).type != OperandType::number || o.operand(n - 2).type != OperandType::number) {
+      o.drop();
+      return;
+    }
+    body.append(o.current_text(n - 3));
     body += " Tw ";
-    body.append(o.text(n - 2));
+    body.append(o.current_text(n - 2));
     body += " Tc T* ";
   } else if (o.is("'")) {
     body += "T* ";
