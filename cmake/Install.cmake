@@ -12,7 +12,9 @@ install(TARGETS zyk_out_pdfa EXPORT zyk_out_pdfaTargets
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 if(TARGET zyk-pdfa)
   install(TARGETS zyk-pdfa RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
-  install(FILES "${PROJECT_SOURCE_DIR}/cli/zyk-pdfa.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+  # The man page's header names the version.
+  configure_file("${PROJECT_SOURCE_DIR}/cli/zyk-pdfa.1.in" "${PROJECT_BINARY_DIR}/zyk-pdfa.1" @ONLY)
+  install(FILES "${PROJECT_BINARY_DIR}/zyk-pdfa.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
   install(FILES "${PROJECT_SOURCE_DIR}/cli/zyk-pdfa.bash" RENAME zyk-pdfa
     DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions")
 endif()
