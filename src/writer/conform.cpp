@@ -468,9 +468,9 @@ const char *jpx_problem(const unsigned char *p, std::uint64_t n) {
     } else if (c.type == box_id("cdef") && len >= 2) {
       // Channel definitions: alpha and premultiplied channels (type 1, 2)
       // are no colour channels.
-      const std::uint64_t n = (std::uint64_t{v[0]} << 8) | v[1];
+      const std::uint64_t count = (std::uint64_t{v[0]} << 8) | v[1];
       colour_channels = 0;
-      for (std::uint64_t k = 0; k < n && 2 + 6 * k + 6 <= len; k++)
+      for (std::uint64_t k = 0; k < count && 2 + 6 * k + 6 <= len; k++)
         if (((v[2 + 6 * k + 2] << 8) | v[2 + 6 * k + 3]) == 0) colour_channels++;
     } else if (c.type == box_id("colr") && len >= 3) {
       specs++;

@@ -452,8 +452,8 @@ bool transfer_collect(Transfer *x, const byte *text, int len) {
     if (object_text(d, e, &raw, &raw_len) && !conform_check(x, raw, raw_len, num, &why))
       refuse(x, x->page_of[k], why);
     if (!conform_stream(x, e, &why)) refuse(x, x->page_of[k], why);
-    std::string text = copied_text(*x, e);
-    reach_all(x, reinterpret_cast<const byte *>(text.data()), static_cast<int>(text.size()));
+    std::string copied = copied_text(*x, e);
+    reach_all(x, reinterpret_cast<const byte *>(copied.data()), static_cast<int>(copied.size()));
   }
   return !x->map.failed;
 }
