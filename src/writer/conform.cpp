@@ -227,8 +227,9 @@ bool mask_opaque(const Doc &d, int num) {
   bool inverted = false;
   if (const DictEntry *dec = dict_find(t, es, "Decode")) {
     double a = 0, b = 1;
-    if (std::sscanf(std::string(reinterpret_cast<const char *>(t) + dec->val, dec->val_end - dec->val).c_str(),
-                    "[ %lf %lf ]", &a, &b) != 2)
+    const std::string decode(reinterpret_cast<const char *>(t) + dec->val,
+                             static_cast<std::size_t>(dec->val_end - dec->val));
+    if (std::sscanf(decode.c_str(), "[ %lf %lf ]", &a, &b) != 2)
       return false;
     if (a == 1 && b == 0)
       inverted = true;
@@ -237,7 +238,7 @@ bool mask_opaque(const Doc &d, int num) {
   }
   std::string data;
   if (!stream_decode(d, e, DecodeLimits{}, &data).ok()) return false;
-  const std::uint64_t row = (static_cast<std::uint64_t>(width) * bpc + 7) / 8;
+  const std::uint64_t row = (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bpc) + 7) / 8;
   if (data.size() < row * static_cast<std::uint64_t>(height)) return false;
   const unsigned full = bpc == 16 ? 0xFFFFu : (1u << bpc) - 1u;
   const unsigned opaque = inverted ? 0 : full;
@@ -250,8 +251,8 @@ bool mask_opaque(const Doc &d, int num) {
       } else if (bpc == 8) {
         v = p[xx];
       } else {
-        std::uint64_t bit = static_cast<std::uint64_t>(xx) * bpc;
-        v = (p[bit / 8] >> (8 - bpc - bit % 8)) & full;
+        std::uint64_t bit = static_cast<std::uint64_t>(xx) * static_cast<std::uint64_t>(bpc);
+        v = (p[bit / 8] >> (static_cast<std::uint64_t>(8 - bpc) - bit % 8)) & full;
       }
       if (v != opaque) return false;
     }
@@ -421,7 +422,7 @@ bool next_box(const unsigned char *p, std::uint64_t pos, std::uint64_t end, Box 
   if (len == 1) {
     if (end - pos < 16) return false;
     len = 0;
-    for (int i = 0; i < 8; i++) len = (len << 8) | p[pos + 8 + i];
+    for (std::uint64_t i = 0; i < 8; i++) len = (len << 8) | p[pos + 8 + i];
     head = 16;
   } else if (len == 0) {
     len = end - pos;
