@@ -31,11 +31,11 @@ struct Corpus {
 
 const Corpus &corpus() {
   static const Corpus c = [] {
-    Corpus c;
+    Corpus built;
     namespace fs = std::filesystem;
     fs::path dir = fs::path(ZYK_SHARED_DIR) / "corpus";
     std::error_code ec;
-    if (!fs::is_directory(dir, ec)) return c;
+    if (!fs::is_directory(dir, ec)) return built;
     std::vector<std::string> files;
     for (auto &e : fs::recursive_directory_iterator(dir, ec))
       if (e.is_regular_file() && e.path().extension() == ".pdf") files.push_back(e.path().string());
@@ -55,13 +55,13 @@ const Corpus &corpus() {
         std::vector<unsigned char> out(cap);
         if (uncompress(out.data(), &cap, raw.data(), static_cast<uLong>(raw.size())) != Z_OK) continue;
         out.resize(cap);
-        c.decoded_total += cap;
-        c.streams.push_back({std::move(raw), cap});
-        c.plain_total += out.size();
-        c.plain.push_back(std::move(out));
+        built.decoded_total += cap;
+        built.streams.push_back({std::move(raw), cap});
+        built.plain_total += out.size();
+        built.plain.push_back(std::move(out));
       }
     }
-    return c;
+    return built;
   }();
   return c;
 }

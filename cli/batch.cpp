@@ -269,8 +269,9 @@ class Progress {
     std::string bar(filled, '#');
     bar += std::string(width - filled, '.');
     double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
-    double rate = elapsed > 0 ? done / elapsed : 0;
-    std::string eta = rate > 0 && done < total_ ? "ETA " + duration_text((total_ - done) / rate) : "";
+    double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
+    std::string eta =
+        rate > 0 && done < total_ ? "ETA " + duration_text(static_cast<double>(total_ - done) / rate) : "";
     std::fprintf(stderr, "\r\033[K[%s] %3d%% %zu/%zu files, %zu failed, %.1f files/s %s", bar.c_str(), percent(done),
                  done, total_, failed, rate, eta.c_str());
     std::fflush(stderr);
@@ -534,7 +535,7 @@ void Batch::summary(double elapsed, bool interrupted, const std::string &log_pat
                "%s%zu converted, %zu failed, %zu refused, %zu skipped%s, %zu ignored; %ld pages in %.1f s "
                "(%.1f pages/s); log: %s\n",
                interrupted ? "interrupted: " : "", ok_, failed_, refused_, skipped_, not_started.c_str(), ignored_,
-               pages_, elapsed, elapsed > 0 ? pages_ / elapsed : 0.0, shown(log_path).c_str());
+               pages_, elapsed, elapsed > 0 ? static_cast<double>(pages_) / elapsed : 0.0, shown(log_path).c_str());
 }
 
 }  // namespace

@@ -6,10 +6,11 @@
 #include <cstring>
 
 #include "cli.h"
+#include "zyk_version.h"
 
 namespace zyk_cli {
 
-const char *const k_version = "1.0.0";
+const char *const k_version = ZYK_VERSION;
 
 int worse(int a, int b) {
   auto rank = [](int s) {

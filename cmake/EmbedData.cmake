@@ -6,7 +6,7 @@ set(ZYK_EMBED_SCRIPT "${CMAKE_CURRENT_LIST_DIR}/EmbedScript.cmake")
 function(zyk_embed_file input out_var)
   get_filename_component(base "${input}" NAME)
   string(MAKE_C_IDENTIFIER "${base}" ident)
-  set(out "${CMAKE_BINARY_DIR}/embedded/${ident}.cpp")
+  set(out "${PROJECT_BINARY_DIR}/embedded/${ident}.cpp")
   add_custom_command(
     OUTPUT "${out}"
     COMMAND ${CMAKE_COMMAND} -DINPUT=${input} -DOUTPUT=${out} -DIDENT=${ident} -P "${ZYK_EMBED_SCRIPT}"

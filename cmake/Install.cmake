@@ -12,25 +12,27 @@ install(TARGETS zyk_out_pdfa EXPORT zyk_out_pdfaTargets
   RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
 if(TARGET zyk-pdfa)
   install(TARGETS zyk-pdfa RUNTIME DESTINATION "${CMAKE_INSTALL_BINDIR}")
-  install(FILES "${CMAKE_SOURCE_DIR}/cli/zyk-pdfa.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
-  install(FILES "${CMAKE_SOURCE_DIR}/cli/zyk-pdfa.bash" RENAME zyk-pdfa
+  # The man page's header names the version.
+  configure_file("${PROJECT_SOURCE_DIR}/cli/zyk-pdfa.1.in" "${PROJECT_BINARY_DIR}/zyk-pdfa.1" @ONLY)
+  install(FILES "${PROJECT_BINARY_DIR}/zyk-pdfa.1" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
+  install(FILES "${PROJECT_SOURCE_DIR}/cli/zyk-pdfa.bash" RENAME zyk-pdfa
     DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions")
 endif()
-install(FILES "${CMAKE_SOURCE_DIR}/include/zyk_out_pdfa.h" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
+install(FILES "${PROJECT_SOURCE_DIR}/include/zyk_out_pdfa.h" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 install(EXPORT zyk_out_pdfaTargets NAMESPACE zyk_out_pdfa:: DESTINATION "${ZYK_CMAKE_DIR}")
 
-configure_package_config_file("${CMAKE_SOURCE_DIR}/cmake/zyk_out_pdfaConfig.cmake.in"
-  "${CMAKE_BINARY_DIR}/zyk_out_pdfaConfig.cmake" INSTALL_DESTINATION "${ZYK_CMAKE_DIR}")
-write_basic_package_version_file("${CMAKE_BINARY_DIR}/zyk_out_pdfaConfigVersion.cmake"
+configure_package_config_file("${PROJECT_SOURCE_DIR}/cmake/zyk_out_pdfaConfig.cmake.in"
+  "${PROJECT_BINARY_DIR}/zyk_out_pdfaConfig.cmake" INSTALL_DESTINATION "${ZYK_CMAKE_DIR}")
+write_basic_package_version_file("${PROJECT_BINARY_DIR}/zyk_out_pdfaConfigVersion.cmake"
   VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
-install(FILES "${CMAKE_BINARY_DIR}/zyk_out_pdfaConfig.cmake" "${CMAKE_BINARY_DIR}/zyk_out_pdfaConfigVersion.cmake"
+install(FILES "${PROJECT_BINARY_DIR}/zyk_out_pdfaConfig.cmake" "${PROJECT_BINARY_DIR}/zyk_out_pdfaConfigVersion.cmake"
   DESTINATION "${ZYK_CMAKE_DIR}")
 
 # The pkg-config file finds the prefix relative to itself, so an installed
 # tree can be moved (or installed with --prefix) and still be found.
 file(RELATIVE_PATH ZYK_PC_UP "/root/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/root")
-configure_file("${CMAKE_SOURCE_DIR}/cmake/zyk_out_pdfa.pc.in" "${CMAKE_BINARY_DIR}/zyk_out_pdfa.pc" @ONLY)
-install(FILES "${CMAKE_BINARY_DIR}/zyk_out_pdfa.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
+configure_file("${PROJECT_SOURCE_DIR}/cmake/zyk_out_pdfa.pc.in" "${PROJECT_BINARY_DIR}/zyk_out_pdfa.pc" @ONLY)
+install(FILES "${PROJECT_BINARY_DIR}/zyk_out_pdfa.pc" DESTINATION "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
 
 # The Python package, into the site folder that python3 reads under the
 # installation prefix (on Debian with /usr/local: lib/python3.X/dist-packages),
@@ -63,8 +65,8 @@ if(ZYK_PYTHON_INSTALL_DIR)
   endif()
   set(zyk_py_dest "${ZYK_PYTHON_INSTALL_DIR}/zyk_out_pdfa")
   file(RELATIVE_PATH zyk_py_libdir "/root/${zyk_py_dest}" "/root/${CMAKE_INSTALL_LIBDIR}")
-  file(CONFIGURE OUTPUT "${CMAKE_BINARY_DIR}/python/_install.py" CONTENT
+  file(CONFIGURE OUTPUT "${PROJECT_BINARY_DIR}/python/_install.py" CONTENT
     "# Written by the build: the installed library folder, relative to this package.\nLIBDIR_FROM_PACKAGE = \"${zyk_py_libdir}\"\n")
-  file(GLOB zyk_py_files "${CMAKE_SOURCE_DIR}/python/zyk_out_pdfa/*.py" "${CMAKE_SOURCE_DIR}/python/zyk_out_pdfa/py.typed")
-  install(FILES ${zyk_py_files} "${CMAKE_BINARY_DIR}/python/_install.py" DESTINATION "${zyk_py_dest}")
+  file(GLOB zyk_py_files "${PROJECT_SOURCE_DIR}/python/zyk_out_pdfa/*.py" "${PROJECT_SOURCE_DIR}/python/zyk_out_pdfa/py.typed")
+  install(FILES ${zyk_py_files} "${PROJECT_BINARY_DIR}/python/_install.py" DESTINATION "${zyk_py_dest}")
 endif()

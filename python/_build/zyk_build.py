@@ -37,8 +37,18 @@ DEFAULT_BUILD_DIRS = ("build-release", "build")
 LIBRARY = "libzyk_out_pdfa.so.1"      # the library's soname, as the package loads it
 
 
+def _version():
+    """The package's __version__, read without importing the package."""
+    with open(os.path.join(ROOT, NAME, "__init__.py"), encoding="utf-8") as f:
+        m = re.search(r'^__version__\s*=\s*"([^"]*)"', f.read(), re.M)
+    if not m:
+        raise RuntimeError("no __version__ in %s/__init__.py" % NAME)
+    return m.group(1)
+
+
 def _project():
-    """Name, version and the few metadata fields, read from pyproject.toml."""
+    """Name, version and the few metadata fields, read from pyproject.toml
+    and (the version) from the package's __version__."""
     with open(os.path.join(ROOT, "pyproject.toml"), encoding="utf-8") as f:
         text = f.read()
     project = text.split("[project]", 1)[1].split("\n[", 1)[0]
@@ -49,7 +59,7 @@ def _project():
 
     return {
         "name": field("name"),
-        "version": field("version"),
+        "version": _version(),
         "summary": field("description"),
         "requires_python": field("requires-python"),
     }

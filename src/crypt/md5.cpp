@@ -73,7 +73,7 @@ void md5(const void *data, std::uint64_t n, unsigned char digest[16]) {
   tail[rest] = 0x80;
   std::size_t tail_len = rest < 56 ? 64 : 128;
   std::uint64_t bits = n * 8;
-  for (int i = 0; i < 8; i++) tail[tail_len - 8 + i] = static_cast<unsigned char>(bits >> (8 * i));
+  for (std::size_t i = 0; i < 8; i++) tail[tail_len - 8 + i] = static_cast<unsigned char>(bits >> (8 * i));
   block(h, tail);
   if (tail_len == 128) block(h, tail + 64);
   for (int i = 0; i < 4; i++)

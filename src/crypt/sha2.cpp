@@ -128,7 +128,7 @@ void run(const void *data, std::size_t n, H *h, F block) {
   // The bit length; messages here are far below 2^61 bytes, so the upper
   // bytes of the length field stay zero.
   std::uint64_t bits = static_cast<std::uint64_t>(n) * 8;
-  for (int i = 0; i < 8; i++) tail[tail_len - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
+  for (std::size_t i = 0; i < 8; i++) tail[tail_len - 1 - i] = static_cast<unsigned char>(bits >> (8 * i));
   block(h, tail);
   if (tail_len == 2 * B) block(h, tail + B);
 }

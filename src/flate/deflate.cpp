@@ -422,12 +422,13 @@ bool d_emit_block(DeflateStream *s, DeflateWork *w, const unsigned char *in, int
     int step;
     if (best_len >= k_min_match) {
       int dist = p - best_c;
-      syms[nsyms++] = {static_cast<std::uint16_t>(best_len), static_cast<std::uint16_t>(dist)};
+      syms[static_cast<std::size_t>(nsyms++)] = {static_cast<std::uint16_t>(best_len),
+                                                 static_cast<std::uint16_t>(dist)};
       w->lit[257 + len_index(best_len)].freq++;
       w->dist[dist_index(dist)].freq++;
       step = best_len;
     } else {
-      syms[nsyms++] = {0, in[p]};
+      syms[static_cast<std::size_t>(nsyms++)] = {0, in[p]};
       w->lit[in[p]].freq++;
       step = 1;
     }
@@ -463,7 +464,7 @@ bool d_emit_block(DeflateStream *s, DeflateWork *w, const unsigned char *in, int
   d_send_tree(s, w->dist, dmax, w->bl);
 
   for (int i = 0; i < nsyms; i++) {
-    const LzSymbol &y = syms[i];
+    const LzSymbol &y = syms[static_cast<std::size_t>(i)];
     if (y.length == 0) {
       ds_put(s, w->lit[y.value].code, w->lit[y.value].len);
       continue;

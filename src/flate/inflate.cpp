@@ -449,18 +449,18 @@ Outcome Inflater::codes(const Entry *lt, const Entry *dt) {
       if (e_kind(d) == k_link) d = dt[e_value(d) + low_bits(b.bitbuf >> k_dist_root, e_extra(d))];
       INFLATE_CHECK(e_kind(d) != k_invalid, b.unmatched());
       b.take(e_bits(d));
-      std::uint32_t dist = e_value(d) + b.take(e_extra(d));
-      INFLATE_CHECK(dist <= static_cast<std::uint64_t>(o - start), Outcome::corrupt);
+      std::uint32_t distance = e_value(d) + b.take(e_extra(d));
+      INFLATE_CHECK(distance <= static_cast<std::uint64_t>(o - start), Outcome::corrupt);
       INFLATE_CHECK(len <= static_cast<std::uint64_t>(end - o), Outcome::full);
-      const unsigned char *src = o - dist;
+      const unsigned char *src = o - distance;
       unsigned char *mend = o + len;
-      if (end - mend >= 8 && dist >= 8) {
+      if (end - mend >= 8 && distance >= 8) {
         do {
           std::memcpy(o, src, 8);
           o += 8;
           src += 8;
         } while (o < mend);
-      } else if (dist == 1) {
+      } else if (distance == 1) {
         std::memset(o, *src, len);
       } else {
         while (o < mend) *o++ = *src++;

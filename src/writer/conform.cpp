@@ -227,15 +227,16 @@ bool mask_opaque(const Doc &d, int num) {
   bool inverted = false;
   if (const DictEntry *dec = dict_find(t, es, "Decode")) {
     double a = 0, b = 1;
-    if (std::sscanf(std::string(reinterpret_cast<const char *>(t) + dec->val, dec->val_end - dec->val).c_str(),
-                    "[ %lf %lf ]", &a, &b) != 2)
+    const std::string decode(reinterpret_cast<const char *>(t) + dec->val,
+                             static_cast<std::size_t>(dec->val_end - dec->val));
+    if (std::sscanf(decode.c_str(), "[ %lf %lf ]", &a, &b) != 2)
       return false;
     if (a == 1 && b == 0)
       inverted = true;
     else if (!(a == 0 && b == 1))
       return false;
   }
-  const std::uint64_t row = (static_cast<std::uint64_t>(width) * bpc + 7) / 8;
+  const std::uint64_t row = (static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(bpc) + 7) / 8;
   // The samples the mask's size asks for, and a little padding: data that
   // decodes to far more is not read (the mask then counts as transparency).
   const std::uint64_t want = row * static_cast<std::uint64_t>(height);
@@ -253,8 +254,8 @@ bool mask_opaque(const Doc &d, int num) {
       } else if (bpc == 8) {
         v = p[xx];
       } else {
-        std::uint64_t bit = static_cast<std::uint64_t>(xx) * bpc;
-        v = (p[bit / 8] >> (8 - bpc - bit % 8)) & full;
+        std::uint64_t bit = static_cast<std::uint64_t>(xx) * static_cast<std::uint64_t>(bpc);
+        v = (p[bit / 8] >> (static_cast<std::uint64_t>(8 - bpc) - bit % 8)) & full;
       }
       if (v != opaque) return false;
     }
@@ -424,7 +425,7 @@ bool next_box(const unsigned char *p, std::uint64_t pos, std::uint64_t end, Box 
   if (len == 1) {
     if (end - pos < 16) return false;
     len = 0;
-    for (int i = 0; i < 8; i++) len = (len << 8) | p[pos + 8 + i];
+    for (std::uint64_t i = 0; i < 8; i++) len = (len << 8) | p[pos + 8 + i];
     head = 16;
   } else if (len == 0) {
     len = end - pos;
@@ -471,9 +472,9 @@ const char *jpx_problem(const unsigned char *p, std::uint64_t n) {
     } else if (c.type == box_id("cdef") && len >= 2) {
       // Channel definitions: alpha and premultiplied channels (type 1, 2)
       // are no colour channels.
-      const std::uint64_t n = (std::uint64_t{v[0]} << 8) | v[1];
+      const std::uint64_t count = (std::uint64_t{v[0]} << 8) | v[1];
       colour_channels = 0;
-      for (std::uint64_t k = 0; k < n && 2 + 6 * k + 6 <= len; k++)
+      for (std::uint64_t k = 0; k < count && 2 + 6 * k + 6 <= len; k++)
         if (((v[2 + 6 * k + 2] << 8) | v[2 + 6 * k + 3]) == 0) colour_channels++;
     } else if (c.type == box_id("colr") && len >= 3) {
       specs++;

@@ -306,7 +306,8 @@ class InlineImages : public ContentHandler {
     interpolation_off(o);
     const byte *src = o.source();
     const int ds = o.operand(0).start, de = o.operand(o.size() - 1).end;
-    std::string dict = "<< " + std::string(reinterpret_cast<const char *>(src) + ds, de - ds) + " >>";
+    std::string dict =
+        "<< " + std::string(reinterpret_cast<const char *>(src) + ds, static_cast<std::size_t>(de - ds)) + " >>";
     const byte *t = reinterpret_cast<const byte *>(dict.data());
     std::vector<DictEntry> es;
     int close = 0;
@@ -366,10 +367,12 @@ class InlineImages : public ContentHandler {
     bool any_dp = false;
     for (std::size_t k = last_lzw + 1; k < fnames.size(); k++) {
       filters += ' ';
-      filters.append(dict, fnames[k].first, fnames[k].second - fnames[k].first);
+      filters.append(dict, static_cast<std::size_t>(fnames[k].first),
+                     static_cast<std::size_t>(fnames[k].second - fnames[k].first));
       dp += ' ';
       if (k < parms.size()) {
-        dp.append(dict, parms[k].first, parms[k].second - parms[k].first);
+        dp.append(dict, static_cast<std::size_t>(parms[k].first),
+                  static_cast<std::size_t>(parms[k].second - parms[k].first));
         any_dp = true;
       } else {
         dp += "null";
@@ -385,7 +388,7 @@ class InlineImages : public ContentHandler {
         text += "/I false";
         continue;
       }
-      text.append(dict, x.key, x.val_end - x.key);
+      text.append(dict, static_cast<std::size_t>(x.key), static_cast<std::size_t>(x.val_end - x.key));
     }
     text += " /F [" + filters + "]";
     if (any_dp) text += " /DP [" + dp + "]";

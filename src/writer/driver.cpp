@@ -349,8 +349,8 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
                   painted_nesting(x, found[static_cast<std::size_t>(i)],
                                   w.has_res ? reinterpret_cast<const byte *>(w.res.data()) : nullptr,
                                   static_cast<int>(w.res.size()));
-    for (int form : w.annot_forms)
-      if (auto it = x.nesting.find(form); it != x.nesting.end()) deepest = std::max(deepest, 2 + it->second);
+    for (int key : w.annot_forms)
+      if (auto it = x.nesting.find(key); it != x.nesting.end()) deepest = std::max(deepest, 2 + it->second);
     if (deepest > k_max_nesting) {
       set_error("page %ld: graphics states nested deeper than %d", static_cast<long>(i + 1), k_max_nesting);
       return 0;

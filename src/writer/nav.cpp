@@ -59,7 +59,7 @@ namespace {
 // else hexadecimal, so that no byte can be misread.
 std::string string_token(const std::string &bytes) {
   bool plain = true;
-  for (unsigned char c : bytes) plain = plain && c >= 0x20 && c < 0x7F;
+  for (char c : bytes) plain = plain && c >= 0x20 && c < 0x7F;  // a signed char above 0x7F is negative
   std::string out;
   if (plain) {
     out = "(";
@@ -71,7 +71,8 @@ std::string string_token(const std::string &bytes) {
   }
   static const char hex[] = "0123456789ABCDEF";
   out = "<";
-  for (unsigned char c : bytes) {
+  for (char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
     out.push_back(hex[c >> 4]);
     out.push_back(hex[c & 15]);
   }
@@ -581,7 +582,8 @@ void read_viewing(Ctx *c, NavPlan *nav) {
   for (const char *key : {"HideToolbar", "HideMenubar", "HideWindowUI", "FitWindow", "CenterWindow", "DisplayDocTitle"}) {
     Val v = resolve(c->d, entry(prefs, ps, key));
     if (v.ok() && (token_is(v.t, v.s, v.e, "true") || token_is(v.t, v.s, v.e, "false")))
-      kept += std::string(" /") + key + " " + std::string(reinterpret_cast<const char *>(v.t) + v.s, v.e - v.s);
+      kept += std::string(" /") + key + " " +
+              std::string(reinterpret_cast<const char *>(v.t) + v.s, static_cast<std::size_t>(v.e - v.s));
   }
   Val full = resolve(c->d, entry(prefs, ps, "NonFullScreenPageMode"));
   for (const char *ok : {"/UseNone", "/UseThumbs"})

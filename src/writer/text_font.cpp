@@ -695,6 +695,7 @@ std::size_t source_font_decode(const SourceFont &f, const unsigned char *s, std:
     // The code is the shortest byte sequence that lies in a code-space
     // range; with no match, the shortest length of any range (two bytes
     // when the font states none), as readers do.
+    const unsigned char *at = s + i;
     int len = 0;
     int shortest = k_max_code_bytes + 1;
     for (const CodeSpace &cs : f.spaces) {
@@ -702,13 +703,13 @@ std::size_t source_font_decode(const SourceFont &f, const unsigned char *s, std:
       if (len && cs.nbytes >= len) continue;
       if (i + static_cast<std::size_t>(cs.nbytes) > n) continue;
       bool in = true;
-      for (int k = 0; k < cs.nbytes && in; k++) in = s[i + k] >= cs.lo_b[k] && s[i + k] <= cs.hi_b[k];
+      for (int k = 0; k < cs.nbytes && in; k++) in = at[k] >= cs.lo_b[k] && at[k] <= cs.hi_b[k];
       if (in) len = cs.nbytes;
     }
     if (!len) len = f.spaces.empty() ? 2 : shortest;
     if (i + static_cast<std::size_t>(len) > n) len = static_cast<int>(n - i);
     std::uint32_t code = 0;
-    for (int k = 0; k < len; k++) code = code << 8 | s[i + k];
+    for (int k = 0; k < len; k++) code = code << 8 | at[k];
     TextCode tc{code, len, {}, -1};
     std::uint32_t cid = code_cid(f, code);
     bool from_to_unicode = false;

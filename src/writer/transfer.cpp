@@ -455,8 +455,8 @@ bool transfer_collect(Transfer *x, const byte *text, int len) {
     if (object_text(d, e, &raw, &raw_len) && !conform_check(x, raw, raw_len, num, &why))
       refuse(x, x->page_of[k], why);
     if (!conform_stream(x, e, &why)) refuse(x, x->page_of[k], why);
-    std::string text = copied_text(*x, e);
-    reach_all(x, reinterpret_cast<const byte *>(text.data()), static_cast<int>(text.size()));
+    std::string copied = copied_text(*x, e);
+    reach_all(x, reinterpret_cast<const byte *>(copied.data()), static_cast<int>(copied.size()));
   }
   return !x->map.failed;
 }
@@ -609,7 +609,8 @@ bool transfer_prepare(Transfer *x) {
   if (int loop = self_painting(paints)) {
     const int k = objmap_find(&x->map, loop);
     const int idx = k >= 0 ? x->map.vals[k] - x->nb.first_copied() : -1;
-    const int page = idx >= 0 && static_cast<std::size_t>(idx) < x->page_of.size() ? x->page_of[idx] : 0;
+    const auto at = static_cast<std::size_t>(idx);
+    const int page = idx >= 0 && at < x->page_of.size() ? x->page_of[at] : 0;
     const ObjEntry &e = d.objs.elems[obj_find(&d.objs, loop)];
     std::vector<DictEntry> es;
     stream_entries(d, e, &es);
@@ -621,7 +622,8 @@ bool transfer_prepare(Transfer *x) {
     const int num = *lists_itself.begin();
     const int k = objmap_find(&x->map, num);
     const int idx = k >= 0 ? x->map.vals[k] - x->nb.first_copied() : -1;
-    refuse(x, idx >= 0 && static_cast<std::size_t>(idx) < x->page_of.size() ? x->page_of[idx] : 0,
+    const auto at = static_cast<std::size_t>(idx);
+    refuse(x, idx >= 0 && at < x->page_of.size() ? x->page_of[at] : 0,
            "form XObject " + std::to_string(num) + " names itself in its own resources");
   }
   // Nesting through what each stream paints, children first (the paint
@@ -780,7 +782,9 @@ bool dict_at(const Doc &d, const byte **t, int *s, int *e, std::vector<DictEntry
   return deref(d, t, s, e) && *s < *e && (*t)[*s] == '<' && dict_entries(*t, *s, *e, es, &close);
 }
 
-std::string raw(const byte *t, int s, int e) { return std::string(reinterpret_cast<const char *>(t) + s, e - s); }
+std::string raw(const byte *t, int s, int e) {
+  return std::string(reinterpret_cast<const char *>(t) + s, static_cast<std::size_t>(e - s));
+}
 
 // One optional content configuration as written: its entries without /AS
 // (automatic state changes by usage, which archived files may not carry),

@@ -40,6 +40,7 @@
 #include "font/font.h"
 #include "pdf/pdf.h"
 #include "writer/text.h"
+#include "zyk_version.h"
 
 namespace zyk {
 
@@ -71,7 +72,7 @@ inline constexpr int k_cmyk_space_key = 99999997;
 inline constexpr int k_inline_font_depth = 64;
 
 // The fixed texts of the output.
-inline constexpr const char *k_producer = "vexlorin-pdfa 1.0.0";
+inline constexpr const char *k_producer = "vexlorin-pdfa " ZYK_VERSION;
 inline constexpr const char *k_pdf_date = "D:20260101000000Z";
 inline constexpr const char *k_xmp_date = "2026-01-01T00:00:00Z";
 

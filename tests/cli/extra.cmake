@@ -6,4 +6,4 @@ else()
   target_compile_definitions(${ZYK_TEST_TARGET} PRIVATE ZYK_CLI="")
 endif()
 # The install test installs this build tree into a temporary prefix.
-target_compile_definitions(${ZYK_TEST_TARGET} PRIVATE ZYK_BUILD_DIR="${CMAKE_BINARY_DIR}")
+target_compile_definitions(${ZYK_TEST_TARGET} PRIVATE ZYK_BUILD_DIR="${PROJECT_BINARY_DIR}")

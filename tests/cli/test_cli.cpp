@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "cli_support.h"
+#include "zyk_version.h"
 
 using namespace cli_test;
 
@@ -24,7 +25,7 @@ TEST_F(Cli, HelpVersionAndUsageErrors) {
     std::string where;  // "out" or "err"
     std::string text;
   } cases[] = {
-      {"--version", 0, "out", "zyk-pdfa 1.0.0"},
+      {"--version", 0, "out", "zyk-pdfa " ZYK_VERSION},
       {"--help", 0, "out", "usage: zyk-pdfa COMMAND"},
       {"convert --help", 0, "out", "usage: zyk-pdfa convert"},
       {"check --help", 0, "out", "usage: zyk-pdfa check"},

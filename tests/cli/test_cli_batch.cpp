@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "cli_support.h"
+#include "zyk_version.h"
 
 using namespace cli_test;
 
@@ -223,7 +224,7 @@ TEST_F(Cli, SkipExistingResumesAndAppendsTheLog) {
   auto l = lines(log);
   ASSERT_EQ(l.size(), 10u) << log;  // two runs: header, 3 records, end
   EXPECT_EQ(l[0].rfind("{\"run\": \"start\", \"time\": \"", 0), 0u) << l[0];
-  EXPECT_TRUE(has(l[5], "\"version\": \"1.0.0\", \"arguments\": [")) << l[5];
+  EXPECT_TRUE(has(l[5], "\"version\": \"" ZYK_VERSION "\", \"arguments\": [")) << l[5];
   EXPECT_TRUE(has(l[5], "\"--skip-existing\"")) << l[5];
   EXPECT_TRUE(has(l[7], "f1001.pdf\", \"status\": \"ok\"") || has(l[6], "f1001.pdf\", \"status\": \"ok\"") ||
               has(l[8], "f1001.pdf\", \"status\": \"ok\""))

@@ -20,7 +20,8 @@ std::string zlib(const std::string &s) { return str(flate_kit::zlib_compress(fla
 std::string hex(const std::string &s) {
   static const char *d = "0123456789ABCDEF";
   std::string o;
-  for (unsigned char c : s) {
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
     o += d[c >> 4];
     o += d[c & 15];
   }

@@ -56,8 +56,9 @@ std::string outline(const unsigned char *font, std::uint64_t len, int g) {
     return "<no table>";
   std::string f(reinterpret_cast<const char *>(font), len);
   bool long_loca = rd16(f, ho + 50) != 0;
-  std::uint32_t a = long_loca ? rd32(f, lo + 4 * g) : 2u * rd16(f, lo + 2 * g);
-  std::uint32_t b = long_loca ? rd32(f, lo + 4 * g + 4) : 2u * rd16(f, lo + 2 * g + 2);
+  const auto ug = static_cast<std::uint32_t>(g);
+  std::uint32_t a = long_loca ? rd32(f, lo + 4 * ug) : 2u * rd16(f, lo + 2 * ug);
+  std::uint32_t b = long_loca ? rd32(f, lo + 4 * ug + 4) : 2u * rd16(f, lo + 2 * ug + 2);
   return f.substr(go + a, b - a);
 }
 

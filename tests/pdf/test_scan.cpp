@@ -79,7 +79,7 @@ TEST(Scan, FileKeywordsMatchFindKw) {
         static const char *const kws[] = {"obj", "endobj", "endstream", "startxref", "trailer"};
         s += kws[std::rand() % 5];
       } else {
-        s += alphabet[std::rand() % sizeof alphabet];
+        s += alphabet[static_cast<std::size_t>(std::rand()) % sizeof alphabet];
       }
     }
     check(s);

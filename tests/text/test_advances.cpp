@@ -117,7 +117,10 @@ Pen output_pen(const std::string &ops, const zyk::TextState &ts, int space_glyph
 
 zyk::ShowItem codes_of(const std::string &s, const float widths[256]) {
   zyk::ShowItem it;
-  for (unsigned char b : s) it.codes.push_back({b, 1, std::u32string(1, b), widths[b]});
+  for (char c : s) {
+    const auto b = static_cast<unsigned char>(c);
+    it.codes.push_back({b, 1, std::u32string(1, b), widths[b]});
+  }
   return it;
 }
 zyk::ShowItem number(double n) {
@@ -136,7 +139,7 @@ class Advances : public ::testing::Test {
     // Widths unlike the substitute's: Times-like narrow letters, Courier-like
     // fixed ones, and for "same" the substitute's own widths.
     for (int c = 0; c < 256; c++) {
-      narrow_[c] = c == ' ' ? 250 : 444 + (c % 7) * 20;
+      narrow_[c] = c == ' ' ? 250.0f : static_cast<float>(444 + (c % 7) * 20);
       fixed_[c] = 600;
       int g = zyk::text_glyph(static_cast<std::uint32_t>(c));
       same_[c] = g > 0 ? static_cast<float>(zyk::text_glyph_width(g)) : 500;

@@ -119,7 +119,7 @@ TEST(FontObjects, SubsetProgramTaggedNameAndCidSet) {
     ASSERT_NE(at, std::string::npos);
     std::string name = type0.substr(at + 11, type0.find_first_of(" \n", at + 11) - at - 11);
     ASSERT_EQ(name.size(), 6 + std::string("+Liberation-Sans").size()) << name;
-    for (int i = 0; i < 6; i++) EXPECT_TRUE(name[i] >= 'A' && name[i] <= 'Z') << name;
+    for (std::size_t i = 0; i < 6; i++) EXPECT_TRUE(name[i] >= 'A' && name[i] <= 'Z') << name;
     EXPECT_EQ(name.substr(6), "+Liberation-Sans");
     EXPECT_NE(object(s, 7).find("/BaseFont /" + name + "\n"), std::string::npos);
     EXPECT_NE(desc.find("/FontName /" + name + " "), std::string::npos);
@@ -136,7 +136,10 @@ TEST(FontObjects, SubsetProgramTaggedNameAndCidSet) {
     ASSERT_EQ(zyk::find_table(p, program.size(), "loca", &lo, &ll), 1);
     std::set<int> with_outline;
     for (int g = 0; g < info.num_glyphs; g++) {
-      auto at16 = [&](int k) { return 2 * (p[lo + 2 * k] << 8 | p[lo + 2 * k + 1]); };
+      auto at16 = [&](int k) {
+        const auto u = static_cast<std::uint32_t>(k);
+        return 2 * (p[lo + 2 * u] << 8 | p[lo + 2 * u + 1]);
+      };
       if (at16(g + 1) > at16(g)) with_outline.insert(g);
     }
     EXPECT_TRUE(with_outline.count(0) && with_outline.count(36) && with_outline.count(169));

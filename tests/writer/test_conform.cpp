@@ -536,7 +536,8 @@ TEST(Conform, OptionalContentIsKeptInPart2) {
     // The middles of the two squares, at 20 and 70 pt from the left and 20 pt
     // from the bottom.
     auto at = [&](double x, double y) {
-      return b.px[static_cast<std::size_t>((1 - y / 100) * b.h) * b.w + static_cast<std::size_t>(x / 100 * b.w)];
+      return b.px[static_cast<std::size_t>((1 - y / 100) * b.h) * static_cast<std::size_t>(b.w) +
+                  static_cast<std::size_t>(x / 100 * b.w)];
     };
     EXPECT_LT(at(20, 20), 64) << "the group on by default is not painted";
     EXPECT_GT(at(70, 20), 240) << "the group off by default is painted";

@@ -18,7 +18,8 @@ std::string deflate(const std::string &s) {
 std::string hex(const std::string &s) {
   static const char d[] = "0123456789ABCDEF";
   std::string out;
-  for (unsigned char c : s) {
+  for (char ch : s) {
+    const auto c = static_cast<unsigned char>(ch);
     out += d[c >> 4];
     out += d[c & 15];
     if (out.size() % 60 == 0) out += '\n';  // white space is ignored

@@ -9,6 +9,7 @@
 #include "font/font.h"
 #include "writer/writer.h"
 #include "writer_fixture.h"
+#include "zyk_version.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ TEST(Layout, NumberingTableAndTrailer) {
   EXPECT_NE(o.obj(4).find("/Im 20 0 R"), std::string::npos);
   EXPECT_NE(o.obj(20).find("/Subtype /Image"), std::string::npos);
   EXPECT_NE(o.obj(9).find("/Subtype /Type0"), std::string::npos);
-  EXPECT_NE(o.obj(19).find("/Producer (vexlorin-pdfa 1.0.0)"), std::string::npos);
+  EXPECT_NE(o.obj(19).find("/Producer (vexlorin-pdfa " ZYK_VERSION ")"), std::string::npos);
 
   // Trailer: the listed keys, two equal 16-byte identifiers, and the three
   // final lines each on their own.

@@ -8,6 +8,7 @@
 
 #include "writer/writer.h"
 #include "writer_fixture.h"
+#include "zyk_version.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ TEST(Metadata, InfoFieldsInEveryEncodingReachBothPlaces) {
   EXPECT_NE(x.find("xmp:CreatorTool=\"Writer (v2)\\x\""), std::string::npos) << x;
   EXPECT_NE(x.find("xmp:CreateDate=\"2024-02-29T15:30:00+05:30\""), std::string::npos) << x;
   EXPECT_NE(x.find("xmp:ModifyDate=\"2026-01-01T00:00:00Z\""), std::string::npos) << x;
-  EXPECT_NE(x.find("pdf:Producer=\"vexlorin-pdfa 1.0.0\""), std::string::npos) << x;
+  EXPECT_NE(x.find("pdf:Producer=\"vexlorin-pdfa " ZYK_VERSION "\""), std::string::npos) << x;
   std::string info = info_of(c);
   EXPECT_NE(info.find("/CreationDate (D:20240229153000+05'30')"), std::string::npos) << info;
   EXPECT_NE(info.find("/ModDate (D:20260101000000Z)"), std::string::npos) << info;
@@ -87,7 +88,7 @@ TEST(Metadata, InfoFieldsInEveryEncodingReachBothPlaces) {
     EXPECT_FALSE(a[k].empty()) << k;
     EXPECT_EQ(b[k], a[k]) << k;
   }
-  EXPECT_EQ(b["Producer"], "vexlorin-pdfa 1.0.0");
+  EXPECT_EQ(b["Producer"], "vexlorin-pdfa " ZYK_VERSION);
 }
 
 TEST(Metadata, AbsentAndUndecodableFieldsAreNotWritten) {
@@ -116,7 +117,8 @@ TEST(Metadata, AbsentAndUndecodableFieldsAreNotWritten) {
   wt::Converted c = wt::convert_text(zyk_test::make_pdf(wt::one_page("", "0 0 1 1 re f")), 1);
   ASSERT_EQ(c.rc, 1) << c.err;
   EXPECT_EQ(packet_of(c), zyk::xmp_packet(1, zyk::DocMeta{}));
-  EXPECT_NE(info_of(c).find("/Creator (vexlorin-pdfa 1.0.0)\n   /CreationDate (D:20260101000000Z)"), std::string::npos);
+  EXPECT_NE(info_of(c).find("/Creator (vexlorin-pdfa " ZYK_VERSION ")\n   /CreationDate (D:20260101000000Z)"),
+            std::string::npos);
 }
 
 TEST(Metadata, DatesInEveryFormNameOneInstant) {

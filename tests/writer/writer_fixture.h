@@ -39,7 +39,7 @@ inline std::string lzw_plain(const std::string &data) {
     }
   };
   put(256);
-  for (unsigned char c : data) put(c);
+  for (char c : data) put(static_cast<unsigned char>(c));
   put(257);
   if (n > 0) out += static_cast<char>((acc << (8 - n)) & 0xFF);
   return out;
@@ -199,9 +199,9 @@ inline Image render(const std::string &pdf_path, int dpi = 24) {
   int maxval = 0, used = 0;
   if (std::sscanf(pgm.c_str(), "P5 %d %d %d%n", &img.w, &img.h, &maxval, &used) != 3 || maxval != 255) return {};
   std::size_t start = static_cast<std::size_t>(used) + 1;
-  if (pgm.size() < start + static_cast<std::size_t>(img.w) * img.h) return {};
+  if (pgm.size() < start + static_cast<std::size_t>(img.w) * static_cast<std::size_t>(img.h)) return {};
   img.px.assign(pgm.begin() + static_cast<std::ptrdiff_t>(start), pgm.end());
-  img.px.resize(static_cast<std::size_t>(img.w) * img.h);
+  img.px.resize(static_cast<std::size_t>(img.w) * static_cast<std::size_t>(img.h));
   return img;
 }
 
