@@ -255,7 +255,7 @@ bool mask_opaque(const Doc &d, int num) {
         v = p[xx];
       } else {
         std::uint64_t bit = static_cast<std::uint64_t>(xx) * static_cast<std::uint64_t>(bpc);
-        v = (p[bit / 8] >> (static_cast<std::uint64_t>(8 - bpc) - bit % 8)) & full;
+        v = static_cast<unsigned>(p[bit / 8] >> (static_cast<std::uint64_t>(8 - bpc) - bit % 8)) & full;
       }
       if (v != opaque) return false;
     }

@@ -95,7 +95,7 @@ bool utf8_points(const std::string &s, std::vector<std::uint32_t> *out) {
     auto b = static_cast<unsigned char>(s[i]);
     int n = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : -1;
     if (n < 0 || i + static_cast<std::size_t>(n) >= s.size()) return false;
-    std::uint32_t c = n == 0 ? b : b & (0x3F >> n);
+    std::uint32_t c = n == 0 ? b : static_cast<std::uint32_t>(b & (0x3F >> n));
     for (int k = 1; k <= n; k++) {
       auto x = static_cast<unsigned char>(s[i + static_cast<std::size_t>(k)]);
       if ((x & 0xC0) != 0x80) return false;

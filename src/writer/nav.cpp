@@ -93,7 +93,7 @@ bool text_string_out(std::string bytes, std::string *out) {
       unsigned char c = static_cast<unsigned char>(bytes[i]);
       int n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
       if (!n || i + static_cast<std::size_t>(n) > bytes.size()) return false;
-      std::uint32_t cp = n == 1 ? c : c & (0x7F >> n);
+      std::uint32_t cp = n == 1 ? c : static_cast<std::uint32_t>(c & (0x7F >> n));
       for (int k = 1; k < n; k++) {
         unsigned char cc = static_cast<unsigned char>(bytes[i + static_cast<std::size_t>(k)]);
         if ((cc & 0xC0) != 0x80) return false;

@@ -172,7 +172,8 @@ TEST(Murmur3, ReferenceVerificationValue) {
     murmur3_128(key, static_cast<std::uint64_t>(i), static_cast<std::uint32_t>(256 - i), digests + 16 * i);
   }
   murmur3_128(digests, sizeof digests, 0, final_digest);
-  const std::uint32_t v = final_digest[0] | final_digest[1] << 8 | final_digest[2] << 16 |
+  const std::uint32_t v = static_cast<std::uint32_t>(final_digest[0]) | static_cast<std::uint32_t>(final_digest[1]) << 8 |
+                          static_cast<std::uint32_t>(final_digest[2]) << 16 |
                           static_cast<std::uint32_t>(final_digest[3]) << 24;
   EXPECT_EQ(v, 0x6384BA69u);
 }
