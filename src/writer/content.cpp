@@ -442,9 +442,18 @@ class NumberLimits : public ContentHandler {
       double v = 0;
       if (!o.number(i, &v)) continue;
       const bool real = o.text(i).find('.') != std::string_view::npos;
-      if (real && part_ == 1 && std::fabs(v) > 32767.0)
+      const bool beyond = real ? part_ == 1 && std::fabs(v) > 32767.0 : v > 2147483647.0 || v < -2147483648.0;
+      if (!beyond) continue;
+      if (o.is("BI")) {
+        // An inline image is written as a whole, and no image of the few
+        // kilobytes inline data may hold has a size or value that large:
+        // the image is damaged, and is left out.
+        o.drop();
+        return;
+      }
+      if (real)
         o.replace(i, i, v < 0 ? "-32767" : "32767");
-      else if (!real && (v > 2147483647.0 || v < -2147483648.0))
+      else
         o.replace(i, i, v < 0 ? "-2147483648" : "2147483647");
     }
   }
