@@ -118,19 +118,22 @@ inline std::vector<pid_t> children_of(pid_t pid) {
   return v;
 }
 
-// A PDF of `pages` pages that share one content stream: slow enough to
-// convert that a test can act while the conversion runs.
+// A PDF of `pages` pages, each with a content stream of its own (pages
+// sharing one stream are drawn by one form and convert too fast): slow
+// enough to convert that a test can act while the conversion runs.
 inline std::string many_pages_pdf(int pages) {
   std::string kids;
-  for (int i = 0; i < pages; i++) kids += (i ? " " : "") + std::to_string(5 + i) + " 0 R";
-  std::string content = "BT /F1 12 Tf 72 700 Td (Page text) Tj ET";
+  for (int i = 0; i < pages; i++) kids += (i ? " " : "") + std::to_string(4 + 2 * i) + " 0 R";
   std::vector<std::string> bodies = {
       "<< /Type /Catalog /Pages 2 0 R >>",
       "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(pages) + " /MediaBox [0 0 612 792] >>",
-      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
-      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream"};
-  for (int i = 0; i < pages; i++)
-    bodies.push_back("<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 3 0 R >> >> /Contents 4 0 R >>");
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+  for (int i = 0; i < pages; i++) {
+    const std::string content = "BT /F1 12 Tf 72 700 Td (Page " + std::to_string(i + 1) + ") Tj ET";
+    bodies.push_back("<< /Type /Page /Parent 2 0 R /Resources << /Font << /F1 3 0 R >> >> /Contents " +
+                     std::to_string(5 + 2 * i) + " 0 R >>");
+    bodies.push_back("<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream");
+  }
   return zyk_test::make_pdf(bodies);
 }
 

@@ -255,10 +255,14 @@ TEST_F(Cli, DeadWorkerNeverRemovesTheOutputPath) {
   fs::path in = d / "in", out = d / "out";
   fs::create_directories(in);
   fs::create_directories(out);
-  const int n = 40;
+  // Files that take a while to convert, so that the worker killed is one
+  // still converting (a one-page file is done in a millisecond, and killing
+  // a worker that has just finished proves nothing).
+  const int n = 8;
+  const std::string slow = many_pages_pdf(1500);
   for (int i = 0; i < n; i++) {
     std::string name = "f" + std::to_string(100 + i) + ".pdf";
-    fs::copy_file(sample(), in / name);
+    std::ofstream(in / name, std::ios::binary) << slow;
     std::ofstream(out / name) << "previous good output";
   }
   pid_t pid = fork();
