@@ -596,6 +596,16 @@ std::string page_matrix(double x0, double y0, double x1, double y1, int r, std::
   return matrix;
 }
 
+// Page i's page object, its resources naming the form `form` as /P<i>.
+void write_page_object(Transfer &x, int i, int form, double width, double height, const PageWork &w, Out *out) {
+  out->begin_obj(x.nb.page_obj(i));
+  out->printf(
+      "<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %s %s] /Contents %d 0 R\n"
+      "   /Resources << /ColorSpace << /DefaultRGB %d 0 R >> /XObject << /P%d %d 0 R >> >>%s%s >>\nendobj\n",
+      x.nb.parent_of(i), format_num(width).c_str(), format_num(height).c_str(), x.nb.content_obj(i), x.nb.icc_space(), i,
+      form, w.annots.empty() ? "" : " /Annots ", w.annots.c_str());
+}
+
 // Page i's content stream: it paints the page's form /P<i>.
 void write_page_content(Transfer &x, int i, double x0, double y0, double x1, double y1, int r, Out *out) {
   std::string tx, ty;
@@ -657,12 +667,7 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
   if (drawn_by >= 0) {
     // The same content, resources and box as page drawn_by: its form draws
     // this page too, and this page's own form number holds null.
-    out->begin_obj(x.nb.page_obj(i));
-    out->printf(
-        "<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %s %s] /Contents %d 0 R\n"
-        "   /Resources << /ColorSpace << /DefaultRGB %d 0 R >> /XObject << /P%d %d 0 R >> >>%s%s >>\nendobj\n",
-        x.nb.parent_of(i), format_num(width).c_str(), format_num(height).c_str(), x.nb.content_obj(i),
-        x.nb.icc_space(), i, x.nb.form_obj(drawn_by), w.annots.empty() ? "" : " /Annots ", w.annots.c_str());
+    write_page_object(x, i, x.nb.form_obj(drawn_by), width, height, w, out);
     out->begin_obj(x.nb.form_obj(i));
     out->str("null\nendobj\n");
     write_page_content(x, i, x0, y0, x1, y1, r, out);
@@ -708,12 +713,7 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
 
   const std::string matrix = page_matrix(x0, y0, x1, y1, r, nullptr, nullptr);
 
-  out->begin_obj(x.nb.page_obj(i));
-  out->printf(
-      "<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %s %s] /Contents %d 0 R\n"
-      "   /Resources << /ColorSpace << /DefaultRGB %d 0 R >> /XObject << /P%d %d 0 R >> >>%s%s >>\nendobj\n",
-      x.nb.parent_of(i), format_num(width).c_str(), format_num(height).c_str(), x.nb.content_obj(i), x.nb.icc_space(), i,
-      x.nb.form_obj(i), w.annots.empty() ? "" : " /Annots ", w.annots.c_str());
+  write_page_object(x, i, x.nb.form_obj(i), width, height, w, out);
 
   std::string entries = " /Type /XObject /Subtype /Form /BBox [" + format_num(x0) + ' ' + format_num(y0) + ' ' +
                         format_num(x1) + ' ' + format_num(y1) + ']' + matrix + "\n   /Resources " + res + "\n  ";
