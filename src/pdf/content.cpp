@@ -273,7 +273,9 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
     int next = tok.end;
     if (o.name_ == "BI") {
       // The image dictionary's tokens up to ID; the operands before BI
-      // (there should be none) are dropped from view, kept in the output.
+      // (there should be none) are not shown as operands, and are kept in
+      // the output unless a handler drops them.
+      if (!ops.empty()) o.stray_ = ops[0].start;
       ops.clear();
       int p = tok.end;
       for (;;) {
@@ -340,10 +342,15 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
       // tokens run together. (An inline image without data ends at its
       // last dictionary token, which may touch the next operator.)
       const bool separated = o.op_end_ >= len || !is_regular(t[o.op_end_]);
+      // Stray operands before BI that go: the copy ends in front of them,
+      // with a space where they separated BI from the operator before.
+      const bool strays_out = o.drop_stray_ && o.stray_ >= copied;
+      if (strays_out) begin = o.stray_;
       if (o.dropped() && o.prefix_.empty() && o.suffix_.empty() && separated)
         while (begin > copied && is_pdf_ws(t[begin - 1])) begin--;
       if (begin > copied)
         out->append(reinterpret_cast<const char *>(t) + copied, static_cast<std::size_t>(begin - copied));
+      if (strays_out && !o.dropped() && begin > 0 && is_regular(t[begin - 1])) out->push_back(' ');
       o.render(out);
       copied = o.op_end_;
     }

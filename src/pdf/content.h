@@ -92,9 +92,9 @@ class ContentOp {
   // replaces that operand alone, else its source bytes.
   std::string_view current_text(std::size_t i) const;
   // The value of a number operand; false for any other operand.
-  bool number(std::size_t i, double *v) const;
+  [[nodiscard]] bool number(std::size_t i, double *v) const;
   // The same for any operand of this operation's source (a TJ member, say).
-  bool number_of(const Operand &o, double *v) const;
+  [[nodiscard]] bool number_of(const Operand &o, double *v) const;
   // A name operand without its slash, #xx resolved; empty for other types.
   std::string name_text(std::size_t i) const;
   // The members of an array operand, tokenised like operands.
@@ -113,9 +113,13 @@ class ContentOp {
   void replace(std::size_t first, std::size_t last, std::string text);
   void drop() { dropped_ = true; }
   bool dropped() const { return dropped_; }
+  // Operands in front of an inline image's BI, which no operator takes
+  // (the walk shows an image's dictionary as its operands, not these).
+  bool has_stray_operands() const { return stray_ >= 0; }
+  void drop_stray_operands() { drop_stray_ = has_stray_operands(); }
   void prepend(std::string_view s) { prefix_.append(s); }
   void append(std::string_view s) { suffix_.append(s); }
-  bool edited() const { return dropped_ || !edits_.empty() || !prefix_.empty() || !suffix_.empty(); }
+  bool edited() const { return dropped_ || drop_stray_ || !edits_.empty() || !prefix_.empty() || !suffix_.empty(); }
 
  private:
   friend class ContentWalker;
@@ -132,7 +136,8 @@ class ContentOp {
   std::string_view name_;
   int start_ = 0, op_start_ = 0, op_end_ = 0;
   int compat_ = 0, depth_ = 0;
-  bool dropped_ = false;
+  int stray_ = -1;  // first stray operand before BI, -1 for none
+  bool dropped_ = false, drop_stray_ = false;
   std::vector<Edit> edits_;
   std::string prefix_, suffix_;
 };

@@ -211,10 +211,14 @@ bool keeps_gstate(std::string_view op) {
 // skips them (inside BX ... EX by right, elsewhere as an error), so they
 // paint nothing; PDF/A allows none, not even inside BX ... EX. Defined
 // operators short of operands go too: readers refuse them, each in its own
-// way ("xxx 0 0 yyy 0 0 cm" leaves a cm of two).
+// way ("xxx 0 0 yyy 0 0 cm" leaves a cm of two). So do operands in front of
+// an inline image, which no operator takes: left in place they would join
+// the operands of whatever follows once the image itself is dropped, and
+// no handler sees them to keep them within the part's limits.
 class DefinedOperators : public ContentHandler {
  public:
   void op(ContentOp &o) override {
+    o.drop_stray_operands();
     const int need = operands_needed(o.name());
     if (!defined_operator(o.name()) || (need > 0 && o.size() < static_cast<std::size_t>(need))) o.drop();
   }
