@@ -42,7 +42,8 @@ const Corpus &corpus() {
     std::sort(files.begin(), files.end());
     for (const std::string &f : files) {
       zyk::DocGuard g;
-      if (zyk::doc_load(f.c_str(), &g.d) != 0) continue;
+      zyk::ErrorText err;
+      if (!zyk::doc_load(f.c_str(), &g.d, &err)) continue;
       const zyk::Doc &d = g.d;
       for (int i = 0; i < d.objs.nelems; i++) {
         const zyk::ObjEntry &e = d.objs.elems[i];

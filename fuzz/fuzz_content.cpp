@@ -73,11 +73,12 @@ std::string make_image() {
 struct Fixture {
   std::string image = make_image();
   zyk::DocGuard g;
+  zyk::Context ctx;  // shared by every run: only its glyph record grows
   const zyk::byte *res = nullptr;
   int res_len = 0;
   Fixture() {
-    check(zyk::doc_load_image(reinterpret_cast<const zyk::byte *>(image.data()), static_cast<int>(image.size()),
-                              &g.d) == 0);
+    check(zyk::doc_load_image(reinterpret_cast<const zyk::byte *>(image.data()), static_cast<int>(image.size()), &g.d,
+                              &ctx.err));
     int bad = -1;
     check(zyk::page_resources_text(g.d, g.d.pages.elems[0].num, 8, &res, &res_len, &bad) ==
           zyk::ResourcesFound::found);
@@ -121,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
                                                                      static_cast<std::size_t>(len)) == 0);
 
   zyk::Transfer x;
-  zyk::transfer_init(&x, &fx.g.d, zyk::Numbering{1, 6});
+  zyk::transfer_init(&x, &fx.ctx, &fx.g.d, zyk::Numbering{1, 6});
   x.part = part;
   zyk::optional_content_off(fx.g.d, &x.oc_off);
   std::string out;

@@ -105,8 +105,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // The stream service over the stream object of a file image.
   const std::string image = image_of(data, size);
   zyk::DocGuard g;
-  if (zyk::doc_load_image(reinterpret_cast<const unsigned char *>(image.data()), static_cast<int>(image.size()),
-                          &g.d) != 0)
+  zyk::ErrorText err;
+  if (!zyk::doc_load_image(reinterpret_cast<const unsigned char *>(image.data()), static_cast<int>(image.size()), &g.d,
+                           &err))
     return 0;
   const int k = zyk::obj_find(&g.d.objs, 1);
   if (k < 0 || !g.d.objs.elems[k].is_stream) return 0;

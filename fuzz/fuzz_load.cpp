@@ -48,10 +48,10 @@ void read_value(const zyk::byte *t, int len) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   if (size > 0x7fffffff) return 0;
-  zyk::clear_error();
   zyk::DocGuard g;
-  if (zyk::doc_load_image(data, static_cast<int>(size), &g.d) != 0) {
-    check(zyk::error_text()[0] != 0);
+  zyk::ErrorText err;
+  if (!zyk::doc_load_image(data, static_cast<int>(size), &g.d, &err)) {
+    check(!err.empty());
     return 0;
   }
   const zyk::Doc &d = g.d;

@@ -16,8 +16,9 @@ int main(int argc, char **argv) {
     zyk::DocGuard g;
     zyk::Doc &d = g.d;
     if (argc > 2) std::printf("== %s\n", argv[a]);
-    if (zyk::doc_load(argv[a], &d) != 0) {
-      std::printf("error: %s\n", zyk::error_text());
+    zyk::ErrorText err;
+    if (!zyk::doc_load(argv[a], &d, &err)) {
+      std::printf("error: %s\n", err.text.c_str());
       status = 1;
       continue;
     }

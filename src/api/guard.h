@@ -9,6 +9,12 @@
 
 namespace zyk {
 
+// Copies the error of one call into the exports' last-error text. An empty
+// one (nothing failed) leaves the text as it was.
+inline void report_error(const ErrorText &err) {
+  if (!err.empty()) set_error("%s", err.text.c_str());
+}
+
 template <class R, class F>
 R run_guarded(R failure, F &&body) noexcept {
   try {

@@ -11,7 +11,7 @@ extern "C" {
 ZYK_PDFA_API int pdfa_init(void) {
   return zyk::run_guarded(1, [] {
     zyk::clear_error();
-    zyk::ttf_global_init();
+    (void)zyk::substitute_font();
     return 1;
   });
 }

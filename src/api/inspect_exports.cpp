@@ -7,6 +7,14 @@
 #include "pdf/pdf.h"
 #include "zyk_out_pdfa.h"
 
+namespace {
+
+// The last report; each pdfa_report call overwrites it from the start.
+// Hosts read it after the call, until the next one.
+zyk::ReportText g_report;
+
+}  // namespace
+
 extern "C" {
 
 // The error text is cleared only when a part is identified: a file that
@@ -18,7 +26,11 @@ ZYK_PDFA_API int pdfa_check(const char *input_path) {
       return 0;
     }
     zyk::DocGuard g;
-    if (zyk::doc_load(input_path, &g.d) != 0) return 0;
+    zyk::ErrorText err;
+    if (!zyk::doc_load(input_path, &g.d, &err)) {
+      zyk::report_error(err);
+      return 0;
+    }
     int level = zyk::pdfa_level_of(&g.d, g.d.pdf, g.d.pdf_len);
     if (level > 0) zyk::clear_error();
     return level;
@@ -29,8 +41,16 @@ ZYK_PDFA_API int pdfa_check(const char *input_path) {
 // building the report throws, the short "unreadable" form replaces the
 // partial text, with the guard's message ("out of memory") as its error.
 ZYK_PDFA_API const char *pdfa_report(const char *input_path) {
-  const char *r = zyk::run_guarded<const char *>(nullptr, [&] { return zyk::report_build(input_path); });
-  return r ? r : zyk::report_fallback(input_path);
+  zyk::ErrorText err;
+  const bool built = zyk::run_guarded(false, [&] {
+    zyk::report_build(input_path, &err, &g_report);
+    return true;
+  });
+  if (built)
+    zyk::report_error(err);
+  else
+    zyk::report_fallback(input_path, zyk::error_text(), &g_report);
+  return g_report.chars;
 }
 
 }  // extern "C"

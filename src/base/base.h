@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace zyk {
 
@@ -19,11 +20,25 @@ namespace zyk {
 
 inline constexpr std::size_t k_err_size = 1024;
 
+// The exports' last-error text (what pdfa_last_error returns). Only api/
+// writes it: the code below reports into the ErrorText of its call, which
+// the export copies here.
 // Formats a message into the last-error text (cut to 1023 bytes, always
 // terminated) and returns the formatter's result.
 int set_error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
 const char *error_text();
 void clear_error();
+
+// The error of one call into the library: empty until something fails;
+// a later message replaces an earlier one. Cut to k_err_size - 1 bytes
+// like the last-error text, so copying it there loses nothing.
+struct ErrorText {
+  std::string text;
+  // Formats the message; returns false, so that a failing path can say
+  // `return err->fail("...")`.
+  bool fail(const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+  bool empty() const { return text.empty(); }
+};
 
 // ---- byte buffer ------------------------------------------------------------
 

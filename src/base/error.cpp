@@ -1,4 +1,4 @@
-// The library's single piece of error state: the last-error text.
+// The exports' last-error text, and the error text of one call.
 #include <cstdarg>
 #include <cstdio>
 
@@ -22,5 +22,15 @@ int set_error(const char *fmt, ...) {
 const char *error_text() { return g_err; }
 
 void clear_error() { g_err[0] = 0; }
+
+bool ErrorText::fail(const char *fmt, ...) {
+  char line[k_err_size];
+  va_list ap;
+  va_start(ap, fmt);
+  std::vsnprintf(line, sizeof line, fmt, ap);
+  va_end(ap);
+  text = line;
+  return false;
+}
 
 }  // namespace zyk

@@ -103,6 +103,6 @@ int hex_digit_value(unsigned char c);
 // the bytes of hexadecimal strings): PDF white space is skipped, a '>' ends
 // the data and an odd last digit is padded with 0. Any other byte makes it
 // fail, or is passed over when `skip_other` is set.
-bool hex_decode(const unsigned char *t, std::size_t s, std::size_t e, bool skip_other, std::string *out);
+[[nodiscard]] bool hex_decode(const unsigned char *t, std::size_t s, std::size_t e, bool skip_other, std::string *out);
 
 }  // namespace zyk

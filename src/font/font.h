@@ -4,10 +4,11 @@
 // display profile.
 //
 // The road through this folder: the writer reads the substitute font's facts
-// once (ttf_global_init), classifies every transferred object (analyse_font),
-// maps the characters of the source text to glyph ids of the substitute font
-// (substitute_gid; the writer marks the glyphs it draws), and finally writes the widths
-// (ttf_advance) and the ToUnicode CMap (tu_emit) of the glyphs marked.
+// (substitute_font, read once per process), classifies every transferred
+// object (analyse_font), maps the characters of the source text to glyph ids
+// of the substitute font (the writer marks the glyphs it draws in the
+// conversion's GlyphUse), and finally writes the widths (ttf_advance) and the
+// ToUnicode CMap (tu_emit) of the glyphs marked.
 #pragma once
 
 #include <cstddef>
@@ -86,38 +87,48 @@ int analyse_font(const Doc *d, const ObjEntry &e, FontInfo *out);
 
 // ---- substitute font facts and glyph use ----------------------------------------------
 
-// Read once from the embedded font by ttf_global_init.
-extern int g_ttf_upm;          // 1000 until read, or when unreadable
-extern int g_ttf_ready;        // 1 once read successfully
-extern char g_ttf_family[128]; // "Liberation Sans", or "EmbeddedSans"
-
-// Glyph use of one conversion: bit g (byte g / 8, bit g % 8, LSB first) is set
-// once glyph g was used; g_tu_uni[g] is the first code point recorded for it
-// (0 = none). Both cover every 16-bit glyph id.
-inline constexpr int k_tu_glyphs = 65536;
-extern unsigned char g_tu_used[k_tu_glyphs / 8];
-extern std::uint32_t g_tu_uni[k_tu_glyphs];
-
-void ttf_global_init();
-// Clears the glyph-use record; the driver calls it at the start of a run.
-// Only the entries of marked glyphs are cleared in g_tu_uni: an entry is
-// written only together with its glyph's bit.
-void tu_reset();
-// The glyph ids marked used, ascending. Walks the bitmap a 64-bit word at a
-// time, so a conversion that uses a hundred glyphs costs a thousand word
-// tests, not 65,536 bit tests.
-std::vector<int> tu_used_glyphs();
-
-// The embedded substitute font's cmap and advances, remembered for the
-// process: exactly ttf_unicode_to_gid and ttf_advance on
-// font_liberation_sans(), each answer computed once. Code points of the
-// BMP and every glyph id have a flat table; code points above the BMP are
-// looked up each time (rare in practice).
+// What the conversion needs of the embedded substitute font: units per em,
+// family name, and its cmap and advances, exactly ttf_unicode_to_gid and
+// ttf_advance on font_liberation_sans(). Read once for the process and
+// constant after (safe to read from any thread).
+struct SubstituteFont {
+  bool ready = false;  // the font could be read
+  int upm = 1000;      // 1000 when not ready
+  std::string family = "EmbeddedSans";
+  std::vector<std::int32_t> gids;      // by BMP code point
+  std::vector<std::int32_t> advances;  // by 16-bit glyph id
+  // Glyph id for a code point (-1: none); code points above the BMP are
+  // looked up each time (rare in practice).
+  int gid(std::uint32_t cp) const;
+  int advance(std::uint32_t gid) const;
+};
+const SubstituteFont &substitute_font();
 int substitute_gid(std::uint32_t cp);
 int substitute_advance(std::uint32_t gid);
 
+// The glyphs of the substitute font one conversion uses, each with the
+// first character it was drawn for. Covers every 16-bit glyph id.
+inline constexpr int k_tu_glyphs = 65536;
+class GlyphUse {
+ public:
+  GlyphUse();
+  // Marks glyph g used; u (0 = none) is recorded when g has no character
+  // yet. Ids outside 0..65535 are ignored.
+  void mark(int g, std::uint32_t u);
+  // The glyph ids marked used, ascending. Walks the record a 64-bit word at
+  // a time, so a conversion that uses a hundred glyphs costs a thousand
+  // word tests, not 65,536 bit tests.
+  std::vector<int> glyphs() const;
+  // The character recorded for g, 0 when none.
+  std::uint32_t first_char(int g) const;
+
+ private:
+  std::vector<std::uint64_t> used_;  // bit g % 64 of word g / 64
+  std::vector<std::uint32_t> uni_;
+};
+
 // Appends the ToUnicode CMap of the glyphs marked used.
-void tu_emit(Buf *out);
+void tu_emit(const GlyphUse &use, Buf *out);
 
 // ---- font subsets (subset.cpp) ----------------------------------------------------------
 
@@ -132,8 +143,8 @@ struct TtfSubset {
 // kept; without, the source's cmap is copied. False when the font lacks a
 // table a subset needs (head, hhea, maxp, hmtx, loca, glyf) or its loca or
 // hmtx is inconsistent.
-bool ttf_subset(const unsigned char *font, std::uint64_t len, const std::vector<int> &used, TtfSubset *out,
-                const std::vector<std::pair<std::uint32_t, int>> *chars = nullptr);
+[[nodiscard]] bool ttf_subset(const unsigned char *font, std::uint64_t len, const std::vector<int> &used,
+                              TtfSubset *out, const std::vector<std::pair<std::uint32_t, int>> *chars = nullptr);
 // Six capital letters naming a subset, the same for the same glyph list.
 std::string subset_tag(const std::vector<int> &glyphs);
 

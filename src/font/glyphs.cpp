@@ -1,9 +1,11 @@
-// The substitute font's facts and the record of the glyphs one conversion
-// uses. This file owns the process-global state of the folder: the facts are
-// read once from the embedded font, the glyph-use record is cleared by the
-// driver at the start of every conversion and read when the font objects and
-// the ToUnicode CMap are written. Nothing here is locked; the library runs one
-// call at a time.
+// The substitute font's facts, and the record of the glyphs one conversion
+// uses.
+//
+// The facts are read from the embedded font the first time they are asked
+// for, by the initialisation of a function-local constant, which C++ runs
+// once even when several threads ask at the same time; after that they are
+// only read. The glyph-use record belongs to one conversion (its context),
+// so conversions in different threads never share one.
 #include <bit>
 #include <cstring>
 
@@ -11,81 +13,72 @@
 
 namespace zyk {
 
-int g_ttf_upm = 1000;
-int g_ttf_ready = 0;
-char g_ttf_family[128] = "";
+namespace {
 
-unsigned char g_tu_used[k_tu_glyphs / 8];
-std::uint32_t g_tu_uni[k_tu_glyphs];
-
-// Reads units per em and family name of the embedded font. A font read once
-// is not read again; an unreadable font leaves the fallbacks (1000 units,
-// "EmbeddedSans", not ready), under which every character maps to glyph 0.
-void ttf_global_init() {
-  if (g_ttf_upm != 1000 && g_ttf_ready) return;
+// Reads units per em and family name of the embedded font, and its cmap
+// and advances for every BMP code point and every 16-bit glyph id. An
+// unreadable font leaves the fallbacks (1000 units, "EmbeddedSans", not
+// ready), under which every character maps to glyph 0.
+SubstituteFont read_substitute() {
+  SubstituteFont s;
   auto font = font_liberation_sans();
   TtfInfo info;
-  if (ttf_info(font.data(), font.size(), &info) == 1 && info.ok == 1) {
-    g_ttf_upm = info.upm;
-    std::memcpy(g_ttf_family, info.family, sizeof g_ttf_family);
-    g_ttf_family[sizeof g_ttf_family - 1] = 0;
-    g_ttf_ready = 1;
-  } else {
-    g_ttf_upm = 1000;
-    std::memcpy(g_ttf_family, "EmbeddedSans", sizeof "EmbeddedSans");
-    g_ttf_ready = 0;
+  if (ttf_info(font.data(), font.size(), &info) && info.ok == 1) {
+    s.ready = true;
+    s.upm = info.upm;
+    s.family.assign(info.family, strnlen(info.family, sizeof info.family));
   }
+  s.gids.resize(65536);
+  s.advances.resize(65536);
+  for (std::uint32_t k = 0; k < 65536; k++) {
+    s.gids[k] = ttf_unicode_to_gid(font.data(), font.size(), k);
+    s.advances[k] = ttf_advance(font.data(), font.size(), k);
+  }
+  return s;
 }
 
-std::vector<int> tu_used_glyphs() {
+}  // namespace
+
+const SubstituteFont &substitute_font() {
+  static const SubstituteFont facts = read_substitute();
+  return facts;
+}
+
+int SubstituteFont::gid(std::uint32_t cp) const {
+  if (cp <= 0xFFFF) return gids[cp];
+  auto font = font_liberation_sans();
+  return ttf_unicode_to_gid(font.data(), font.size(), cp);
+}
+
+int SubstituteFont::advance(std::uint32_t g) const { return advances[g & 0xFFFF]; }
+
+int substitute_gid(std::uint32_t cp) { return substitute_font().gid(cp); }
+
+int substitute_advance(std::uint32_t gid) { return substitute_font().advance(gid); }
+
+GlyphUse::GlyphUse() : used_(k_tu_glyphs / 64), uni_(k_tu_glyphs) {}
+
+void GlyphUse::mark(int g, std::uint32_t u) {
+  if (g < 0 || g >= k_tu_glyphs) return;
+  const auto k = static_cast<std::size_t>(g);
+  used_[k >> 6] |= std::uint64_t{1} << (k & 63);
+  if (u != 0 && uni_[k] == 0) uni_[k] = u;
+}
+
+std::vector<int> GlyphUse::glyphs() const {
   std::vector<int> out;
-  for (int w = 0; w < k_tu_glyphs / 64; w++) {
-    std::uint64_t bits = 0;
-    for (int k = 7; k >= 0; k--) bits = bits << 8 | g_tu_used[w * 8 + k];
+  for (std::size_t w = 0; w < used_.size(); w++) {
+    std::uint64_t bits = used_[w];
     while (bits) {
-      out.push_back(w * 64 + std::countr_zero(bits));
+      out.push_back(static_cast<int>(w * 64) + std::countr_zero(bits));
       bits &= bits - 1;
     }
   }
   return out;
 }
 
-// Both tables hold answer + 2, so that zero (the state of a table that was
-// never written) means "not looked up yet" and the failure -1 is stored as 1.
-// Glyph ids and advances are 16-bit, so the answers fit. The substitute font
-// never changes in a process, so an answer stays true once computed.
-namespace {
-
-std::int32_t g_sub_gid[65536];
-std::int32_t g_sub_adv[65536];
-
-}  // namespace
-
-int substitute_gid(std::uint32_t cp) {
-  if (cp > 0xFFFF) {
-    auto font = font_liberation_sans();
-    return ttf_unicode_to_gid(font.data(), font.size(), cp);
-  }
-  std::int32_t &slot = g_sub_gid[cp];
-  if (slot == 0) {
-    auto font = font_liberation_sans();
-    slot = ttf_unicode_to_gid(font.data(), font.size(), cp) + 2;
-  }
-  return slot - 2;
-}
-
-int substitute_advance(std::uint32_t gid) {
-  std::int32_t &slot = g_sub_adv[gid & 0xFFFF];
-  if (slot == 0) {
-    auto font = font_liberation_sans();
-    slot = ttf_advance(font.data(), font.size(), gid & 0xFFFF) + 2;
-  }
-  return slot - 2;
-}
-
-void tu_reset() {
-  for (int g : tu_used_glyphs()) g_tu_uni[g] = 0;
-  std::memset(g_tu_used, 0, sizeof g_tu_used);
+std::uint32_t GlyphUse::first_char(int g) const {
+  return g >= 0 && g < k_tu_glyphs ? uni_[static_cast<std::size_t>(g)] : 0;
 }
 
 }  // namespace zyk

@@ -57,7 +57,8 @@ int std14_width(int font, std::uint32_t u);
 // Type 1 (FontFile): the /Encoding of the clear-text part. True when one was
 // found; *standard is set when it is StandardEncoding, otherwise names[code]
 // holds the glyph names given by "dup code /name put" (empty: none).
-bool type1_builtin_encoding(const unsigned char *p, std::size_t n, std::string names[256], bool *standard);
+[[nodiscard]] bool type1_builtin_encoding(const unsigned char *p, std::size_t n, std::string names[256],
+                                          bool *standard);
 
 // CFF (FontFile3 /Type1C or /CIDFontType0C): the first font of the set.
 struct CffFont {
@@ -69,7 +70,7 @@ struct CffFont {
   bool standard_encoding = true;         // encoding offset 0
   int code_gid[256];                     // custom encoding: glyph id per code, or -1
 };
-bool cff_read(const unsigned char *p, std::size_t n, CffFont *out);
+[[nodiscard]] bool cff_read(const unsigned char *p, std::size_t n, CffFont *out);
 
 // TrueType: code -> glyph id through the symbolic (3,0) subtable (codes at
 // 0xF000 + code, or the code itself), else the (1,0) subtable; -1 when the
@@ -83,7 +84,7 @@ struct TtfCmaps {
   // Per glyph id: the character of its 'post' glyph name, 0 for none.
   std::vector<std::uint32_t> gid_post;
 };
-bool ttf_read_cmaps(const unsigned char *font, std::size_t len, TtfCmaps *out);
+[[nodiscard]] bool ttf_read_cmaps(const unsigned char *font, std::size_t len, TtfCmaps *out);
 
 // ---- predefined CJK CMaps (data/cjk-cmaps.bin) -----------------------------------
 
@@ -104,12 +105,12 @@ struct PredefinedCMap {
   };
   std::vector<Range> ranges;
 };
-bool predefined_cmap(std::string_view name, PredefinedCMap *out);
+[[nodiscard]] bool predefined_cmap(std::string_view name, PredefinedCMap *out);
 // The compressed resource itself (embedded.cpp).
 std::span<const unsigned char> cjk_cmap_data();
 
 // The characters of the CIDs of an Adobe ordering ("Japan1", "GB1", "CNS1",
 // "Korea1"), indexed by CID (0: none). False for any other ordering.
-bool cid_ordering_chars(std::string_view ordering, std::vector<std::uint32_t> *out);
+[[nodiscard]] bool cid_ordering_chars(std::string_view ordering, std::vector<std::uint32_t> *out);
 
 }  // namespace zyk

@@ -20,7 +20,7 @@ constexpr std::size_t k_bfchar_block_max = 100;
 
 }  // namespace
 
-void tu_emit(Buf *out) {
+void tu_emit(const GlyphUse &use, Buf *out) {
   buf_str(out,
           "/CIDInit /ProcSet findresource begin\n"
           "12 dict begin\n"
@@ -29,13 +29,13 @@ void tu_emit(Buf *out) {
           "/CMapName /Adobe-Identity-UCS def\n"
           "/CMapType 2 def\n"
           "1 begincodespacerange\n<0000> <FFFF>\nendcodespacerange\n");
-  const std::vector<int> used = tu_used_glyphs();
+  const std::vector<int> used = use.glyphs();
   for (std::size_t at = 0; at < used.size(); at += k_bfchar_block_max) {
     const std::size_t block = used.size() - at < k_bfchar_block_max ? used.size() - at : k_bfchar_block_max;
     buf_printf(out, "%zu beginbfchar\n", block);
     for (std::size_t k = at; k < at + block; k++) {
       const int g = used[k];
-      std::uint32_t u = g_tu_uni[g];
+      std::uint32_t u = use.first_char(g);
       char line[48];
       int n;
       if (u > 0xFFFF && u <= 0x10FFFF)  // outside the BMP: a UTF-16 surrogate pair

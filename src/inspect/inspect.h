@@ -45,9 +45,12 @@ inline constexpr std::size_t k_rep_error_max = 470;
 // left) and returns the new position, at most k_rep_full; k_rep_failed
 // when the formatter fails. A position above k_rep_full - 1 is returned
 // unchanged without writing.
-// The report buffer (NUL-terminated), as the last call left it.
-const char *report_text();
-std::uint64_t rep_append(std::uint64_t pos, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+// The report's text, NUL-terminated once anything was written.
+struct ReportText {
+  char chars[k_report_size] = {};
+};
+std::uint64_t rep_append(ReportText *out, std::uint64_t pos, const char *fmt, ...)
+    __attribute__((format(printf, 3, 4)));
 
 // Copies src into dst as JSON string content that is valid UTF-8: '"',
 // '\\', bytes below 0x20 and every byte that does not belong to a
@@ -67,12 +70,12 @@ struct Features {
 Features doc_features(const Doc *d);
 
 // Builds the whole report for path (null: the bad-argument document) in
-// the report buffer and returns it. May throw std::bad_alloc (loader and
-// search tables); the buffer then holds a partial text that
-// report_fallback replaces.
-const char *report_build(const char *path);
+// *out; *error receives the load's failure, if any. May throw
+// std::bad_alloc (loader and search tables); *out then holds a partial
+// text that report_fallback replaces.
+void report_build(const char *path, ErrorText *error, ReportText *out);
 // Replaces the report with a short "unreadable" document that carries the
-// path and the current error text; for when building the report failed.
-const char *report_fallback(const char *path) noexcept;
+// path and the error text; for when building the report failed.
+void report_fallback(const char *path, const char *error, ReportText *out) noexcept;
 
 }  // namespace zyk

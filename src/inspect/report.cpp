@@ -1,5 +1,5 @@
-// The JSON report: a short description of one PDF file, built in a static
-// buffer that the host reads after the call.
+// The JSON report: a short description of one PDF file, built in a fixed
+// buffer (the export's, which the host reads after the call).
 //
 // The report is a fixed sequence of lines appended with rep_append, so its
 // shape never depends on the input; only three texts come from outside: the
@@ -28,9 +28,6 @@
 namespace zyk {
 
 namespace {
-
-// The last report; each pdfa_report call overwrites it from the start.
-char g_report[k_report_size];
 
 // Length of the well-formed UTF-8 sequence starting at s (1 to 4), or 0
 // when the byte at s starts none. Reads no further than the first byte
@@ -118,13 +115,11 @@ bool names_unembedded_font(const Doc *d, const byte *t, int s, int e, std::vecto
 
 }  // namespace
 
-const char *report_text() { return g_report; }
-
-std::uint64_t rep_append(std::uint64_t pos, const char *fmt, ...) {
+std::uint64_t rep_append(ReportText *out, std::uint64_t pos, const char *fmt, ...) {
   if (pos >= k_rep_full) return pos;
   va_list ap;
   va_start(ap, fmt);
-  int r = std::vsnprintf(g_report + pos, k_report_size - pos, fmt, ap);
+  int r = std::vsnprintf(out->chars + pos, k_report_size - pos, fmt, ap);
   va_end(ap);
   if (r < 0) return k_rep_failed;
   std::uint64_t np = pos + static_cast<std::uint64_t>(r);
@@ -175,20 +170,20 @@ Features doc_features(const Doc *d) {
   return f;
 }
 
-const char *report_build(const char *path) {
+void report_build(const char *path, ErrorText *error, ReportText *out) {
   if (!path) {
-    set_error("NULL path argument");
+    (void)error->fail("NULL path argument");
     char err[k_rep_error_max + 1];
-    json_sanitise(error_text(), err, k_rep_error_max);
-    std::snprintf(g_report, k_report_size,
-                  "{\n  \"file\": \"\",\n  \"loaded\": false,\n  \"error\": \"%s\",\n  \"verdict\": \"bad argument\"\n}\n",
-                  err);
-    return g_report;
+    json_sanitise(error->text.c_str(), err, k_rep_error_max);
+    std::snprintf(
+        out->chars, k_report_size,
+        "{\n  \"file\": \"\",\n  \"loaded\": false,\n  \"error\": \"%s\",\n  \"verdict\": \"bad argument\"\n}\n", err);
+    return;
   }
 
   DocGuard g;
   Doc &d = g.d;
-  bool loaded = doc_load(path, &d) == 0;
+  bool loaded = doc_load(path, &d, error);
   int level = loaded ? pdfa_level_of(&d, d.pdf, d.pdf_len) : 0;
 
   char file[k_rep_path_max + 1];
@@ -205,15 +200,15 @@ const char *report_build(const char *path) {
   if (level < 0 || level > 3) level = 0;
 
   std::uint64_t pos = 0;
-  pos = rep_append(pos, "{\n  \"file\": \"%s\",\n", file);
-  pos = rep_append(pos, "  \"loaded\": %s,\n", bool_text(loaded));
-  pos = rep_append(pos, "  \"pdf_version\": \"%s\",\n", version);
-  pos = rep_append(pos, "  \"encrypted\": %s,\n", bool_text(d.encrypted != 0));
-  pos = rep_append(pos, "  \"page_count\": %ld,\n", static_cast<long>(d.pages.nelems));
-  pos = rep_append(pos, "  \"object_count\": %ld,\n", static_cast<long>(d.objs.nelems));
-  pos = rep_append(pos, "  \"is_pdfa\": %s,\n", bool_text(level > 0));
-  pos = rep_append(pos, "  \"pdfa_level\": %d,\n", level);
-  pos = rep_append(pos, "  \"pdfa_conformance\": \"%s\",\n", conformance[level]);
+  pos = rep_append(out, pos, "{\n  \"file\": \"%s\",\n", file);
+  pos = rep_append(out, pos, "  \"loaded\": %s,\n", bool_text(loaded));
+  pos = rep_append(out, pos, "  \"pdf_version\": \"%s\",\n", version);
+  pos = rep_append(out, pos, "  \"encrypted\": %s,\n", bool_text(d.encrypted != 0));
+  pos = rep_append(out, pos, "  \"page_count\": %ld,\n", static_cast<long>(d.pages.nelems));
+  pos = rep_append(out, pos, "  \"object_count\": %ld,\n", static_cast<long>(d.objs.nelems));
+  pos = rep_append(out, pos, "  \"is_pdfa\": %s,\n", bool_text(level > 0));
+  pos = rep_append(out, pos, "  \"pdfa_level\": %d,\n", level);
+  pos = rep_append(out, pos, "  \"pdfa_conformance\": \"%s\",\n", conformance[level]);
 
   char line[k_rep_line_max + 1];
   std::snprintf(line, sizeof line,
@@ -221,30 +216,29 @@ const char *report_build(const char *path) {
                 "    \"has_icc_profile\": %s,\n    \"fonts_embedded\": %s\n  },\n",
                 bool_text(f.has_output_intent), bool_text(f.has_xmp_metadata), bool_text(f.has_icc_profile),
                 bool_text(f.fonts_embedded));
-  pos = rep_append(pos, "%s", line);
+  pos = rep_append(out, pos, "%s", line);
 
   if (!loaded) {
     char err[k_rep_error_max + 1];
-    json_sanitise(error_text(), err, k_rep_error_max);
+    json_sanitise(error->text.c_str(), err, k_rep_error_max);
     std::snprintf(line, sizeof line, "  \"error\": \"%s\",\n  \"verdict\": \"unreadable\"\n", err);
   } else {
     std::snprintf(line, sizeof line, "  \"verdict\": \"%s\"\n",
                   level > 0 ? "compliant" : "not PDF/A compliant \xE2\x80\x94 run pdfa_convert_1b or pdfa_convert_2b");
   }
-  pos = rep_append(pos, "%s", line);
-  rep_append(pos, "}\n");
-  return g_report;
+  pos = rep_append(out, pos, "%s", line);
+  rep_append(out, pos, "}\n");
 }
 
-const char *report_fallback(const char *path) noexcept {
+void report_fallback(const char *path, const char *error, ReportText *out) noexcept {
   char file[k_rep_path_max + 1];
   json_sanitise(path ? path : "", file, k_rep_path_max);
   char err[k_rep_error_max + 1];
-  json_sanitise(error_text(), err, k_rep_error_max);
-  std::snprintf(g_report, k_report_size,
-                "{\n  \"file\": \"%s\",\n  \"loaded\": false,\n  \"error\": \"%s\",\n  \"verdict\": \"unreadable\"\n}\n",
-                file, err);
-  return g_report;
+  json_sanitise(error ? error : "", err, k_rep_error_max);
+  std::snprintf(
+      out->chars, k_report_size,
+      "{\n  \"file\": \"%s\",\n  \"loaded\": false,\n  \"error\": \"%s\",\n  \"verdict\": \"unreadable\"\n}\n", file,
+      err);
 }
 
 }  // namespace zyk

@@ -290,7 +290,8 @@ void put_text(const Security &sec, int num, int gen, const byte *t, int s, int e
         if (c == '(')
           literal_bytes(t, i, close, &bytes);
         else
-          hex_decode(t, static_cast<std::size_t>(i + 1), static_cast<std::size_t>(close), true, &bytes);
+          (void)hex_decode(t, static_cast<std::size_t>(i + 1), static_cast<std::size_t>(close), true,
+                           &bytes);  // passing over stray bytes, it cannot fail
         decrypt_bytes(sec, sec.strings, num, gen, &bytes);
         put_hex(bytes, out);
         i = close;

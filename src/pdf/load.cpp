@@ -86,27 +86,24 @@ struct FileCloser {
   void operator()(std::FILE *f) const { std::fclose(f); }
 };
 
-int read_file(const char *path, Doc *d) {
+bool read_file(const char *path, Doc *d, ErrorText &err) {
   std::unique_ptr<std::FILE, FileCloser> f(std::fopen(path, "rb"));
   if (!f) {
-    set_error("cannot open %s", path);
-    return -1;
+    return err.fail("cannot open %s", path);
   }
   long size = -1;
   if (std::fseek(f.get(), 0, SEEK_END) == 0) size = std::ftell(f.get());
   if (size <= 0 || size > 0x7fffffffL || std::fseek(f.get(), 0, SEEK_SET) != 0) {
-    set_error("empty input file: %s", path);
-    return -1;
+    return err.fail("empty input file: %s", path);
   }
   auto *buf = static_cast<byte *>(std::malloc(static_cast<std::size_t>(size)));
   if (!buf || std::fread(buf, 1, static_cast<std::size_t>(size), f.get()) != static_cast<std::size_t>(size)) {
     std::free(buf);
-    set_error("read error on %s", path);
-    return -1;
+    return err.fail("read error on %s", path);
   }
   d->pdf = buf;
   d->pdf_len = static_cast<int>(size);
-  return 0;
+  return true;
 }
 
 // ---- trailers ------------------------------------------------------------
@@ -484,10 +481,10 @@ int choose_catalog(const Doc *d) {
 }
 
 // Returns the page-tree root's number, or -1 after setting the error text.
-int find_pages_root(const Doc *d) {
+int find_pages_root(const Doc *d, ErrorText &err) {
   int ci = obj_find(&d->objs, d->catalog_num);
   if (ci < 0) {
-    set_error("catalog (obj %d) has no /Pages reference", d->catalog_num);
+    (void)err.fail("catalog (obj %d) has no /Pages reference", d->catalog_num);
     return -1;
   }
   const ObjEntry &e = d->objs.elems[ci];
@@ -504,7 +501,7 @@ int find_pages_root(const Doc *d) {
       if (v > 0) return v;
     }
   }
-  set_error("catalog (obj %d) has no /Pages reference", d->catalog_num);
+  (void)err.fail("catalog (obj %d) has no /Pages reference", d->catalog_num);
   return -1;
 }
 
@@ -528,16 +525,14 @@ void scan_image(Doc *d, TrailerWindows *ew) {
 // (see decrypt.cpp). The image has no /Encrypt, so the loaded document is
 // an ordinary one. Returns false, after setting the error text, when the
 // file needs a password or its handler is not understood.
-bool open_protected(const char *path, Doc *d, const TrailerWindows &ew) {
+bool open_protected(const char *path, Doc *d, const TrailerWindows &ew, ErrorText &err) {
   std::string image;
   if (!decrypted_image(*d, ew, &image)) {
-    set_error("encrypted PDFs are not supported: %s", path);
-    return false;
+    return err.fail("encrypted PDFs are not supported: %s", path);
   }
   auto *buf = static_cast<byte *>(std::malloc(image.size()));
   if (!buf) {
-    set_error("out of memory");
-    return false;
+    return err.fail("out of memory");
   }
   std::memcpy(buf, image.data(), image.size());
   doc_free(d);
@@ -551,95 +546,86 @@ bool open_protected(const char *path, Doc *d, const TrailerWindows &ew) {
   return true;
 }
 
-int image_steps(const char *path, Doc *d, LoadMode mode);
+bool image_steps(const char *path, Doc *d, LoadMode mode, ErrorText &err);
 
-int load_steps(const char *path, Doc *d, LoadMode mode) {
+bool load_steps(const char *path, Doc *d, LoadMode mode, ErrorText &err) {
   if (!path) {
-    set_error("NULL path argument");
-    return -1;
+    return err.fail("NULL path argument");
   }
-  if (read_file(path, d) < 0) return -1;
-  return image_steps(path, d, mode);
+  if (!read_file(path, d, err)) return false;
+  return image_steps(path, d, mode, err);
 }
 
 // Everything after reading: the file image is in d->pdf; `path` only names
 // it in messages.
-int image_steps(const char *path, Doc *d, LoadMode mode) {
+bool image_steps(const char *path, Doc *d, LoadMode mode, ErrorText &err) {
   TrailerWindows ew;
   scan_image(d, &ew);
-  if (d->encrypted && mode == LoadMode::decrypted && !open_protected(path, d, ew)) return -1;
+  if (d->encrypted && mode == LoadMode::decrypted && !open_protected(path, d, ew, err)) return false;
   const byte *t = d->pdf;
   int len = d->pdf_len;
   objstm_expand(d);
   keep_one_per_number(d);
 
   if (d->objs.failed) {
-    set_error("out of memory");
-    return -1;
+    return err.fail("out of memory");
   }
   if (d->objs.nelems == 0) {
-    set_error("no PDF objects found \xE2\x80\x94 not a PDF: %s", path);
-    return -1;
+    return err.fail("no PDF objects found \xE2\x80\x94 not a PDF: %s", path);
   }
   if (d->encrypted) {
-    set_error("encrypted PDFs are not supported: %s", path);
-    return -1;
+    return err.fail("encrypted PDFs are not supported: %s", path);
   }
 
   d->catalog_num = choose_catalog(d);
-  int root = find_pages_root(d);
-  if (root < 0) return -1;
+  int root = find_pages_root(d, err);
+  if (root < 0) return false;
 
   auto *visited = static_cast<unsigned char *>(std::calloc(static_cast<std::size_t>(d->max_num) + 1, 1));
   if (!visited) {
-    set_error("out of memory");
-    return -1;
+    return err.fail("out of memory");
   }
   int r = resolve_pages(t, len, &d->objs, root, d->max_num, &d->pages, visited, 0);
   std::free(visited);
   if (d->pages.failed) {
-    set_error("out of memory");
-    return -1;
+    return err.fail("out of memory");
   }
   if (r == -2) {
-    set_error("page tree uses inline page dictionaries in /Kids \xE2\x80\x94 pages must be indirect objects");
-    return -1;
+    return err.fail("page tree uses inline page dictionaries in /Kids \xE2\x80\x94 pages must be indirect objects");
   }
   if (r < 0) {
-    set_error("could not resolve the page tree (obj %d is not a /Pages or /Page object, or tree is broken)", root);
-    return -1;
+    return err.fail("could not resolve the page tree (obj %d is not a /Pages or /Page object, or tree is broken)",
+                    root);
   }
   if (r == 0) {
-    set_error("document has no pages");
-    return -1;
+    return err.fail("document has no pages");
   }
-  return 0;
+  return true;
 }
 
 }  // namespace
 
-int doc_load(const char *path, Doc *d, LoadMode mode) {
+bool doc_load(const char *path, Doc *d, ErrorText *err, LoadMode mode) {
   *d = Doc{};
   d->root_num = -1;
   d->info_num = -1;
   d->catalog_num = -1;
-  return load_steps(path, d, mode);
+  return load_steps(path, d, mode, *err);
 }
 
-int doc_load_image(const byte *data, int len, Doc *d) {
+bool doc_load_image(const byte *data, int len, Doc *d, ErrorText *err) {
   *d = Doc{};
   d->root_num = -1;
   d->info_num = -1;
   d->catalog_num = -1;
   if (!data || len <= 0) {
-    set_error("empty input file: %s", "(memory)");
-    return -1;
+    return err->fail("empty input file: %s", "(memory)");
   }
   // The loader only reads the image; doc_free leaves a borrowed one alone.
   d->pdf = const_cast<byte *>(data);
   d->pdf_len = len;
   d->pdf_borrowed = 1;
-  return image_steps("(memory)", d, LoadMode::as_stored);
+  return image_steps("(memory)", d, LoadMode::as_stored, *err);
 }
 
 void doc_free(Doc *d) {

@@ -135,10 +135,12 @@ struct Doc {
 // ordinary file to everyone who reads it.
 enum class LoadMode { as_stored, decrypted };
 
-int doc_load(const char *path, Doc *d, LoadMode mode = LoadMode::as_stored);
+// Loads a file. False with *err saying why (the Doc is then still to be
+// freed, as DocGuard does).
+[[nodiscard]] bool doc_load(const char *path, Doc *d, ErrorText *err, LoadMode mode = LoadMode::as_stored);
 // Loads a file image the caller keeps (an output checked before it is
 // written) as doc_load loads a file; the bytes must outlive the Doc.
-int doc_load_image(const byte *data, int len, Doc *d);
+[[nodiscard]] bool doc_load_image(const byte *data, int len, Doc *d, ErrorText *err);
 void doc_free(Doc *d);
 
 // Frees the document when the scope ends, whatever the load's outcome.
@@ -155,7 +157,7 @@ struct DocGuard {
 // file from dict_off to stream_off (if positive), else to endobj_off (if
 // positive), else to the end of the file. Returns false when the object has
 // no dictionary. *text is the base the offsets refer to.
-bool dict_range(const byte *pdf, int pdf_len, const ObjEntry &e, const byte **text, int *start, int *end);
+[[nodiscard]] bool dict_range(const byte *pdf, int pdf_len, const ObjEntry &e, const byte **text, int *start, int *end);
 
 // Expands every object stream of a document being loaded, appending the
 // objects they hold to the table.
@@ -207,9 +209,9 @@ struct DictEntry {
 // Lists the entries of the dictionary whose "<<" is at pos; *close receives
 // the position of its closing ">>". False when it does not close or does not
 // hold name/value pairs.
-bool dict_entries(const byte *t, int pos, int len, std::vector<DictEntry> *out, int *close);
+[[nodiscard]] bool dict_entries(const byte *t, int pos, int len, std::vector<DictEntry> *out, int *close);
 // True when the entry's key is exactly /name.
-bool key_is(const byte *t, const DictEntry &e, const char *name);
+[[nodiscard]] bool key_is(const byte *t, const DictEntry &e, const char *name);
 // The entry with key /name, or null.
 const DictEntry *dict_find(const byte *t, const std::vector<DictEntry> &es, const char *name);
 // The object number that the value t[s, e) names when it is one reference
@@ -223,14 +225,14 @@ inline constexpr int k_value_max_depth = 64;
 // pairs, closed arrays, and as other tokens only numbers, true, false, null
 // and references "N G R" (so "N R" or an unknown keyword is unreadable).
 // Nesting deeper than k_value_max_depth is unreadable too.
-bool value_readable(const byte *t, int s, int e, int depth = 0);
+[[nodiscard]] bool value_readable(const byte *t, int s, int e, int depth = 0);
 // True when [s, e) is exactly the given token (after white space).
-bool token_is(const byte *t, int s, int e, const char *tok);
+[[nodiscard]] bool token_is(const byte *t, int s, int e, const char *tok);
 
 // The text of one object's value: the dictionary of a stream (to its
 // "stream" keyword), the value of any other object (after "N G obj"), or an
 // object-stream member's whole value. False when there is none.
-bool object_text(const Doc &d, const ObjEntry &e, const byte **text, int *len);
+[[nodiscard]] bool object_text(const Doc &d, const ObjEntry &e, const byte **text, int *len);
 
 // ---- the stream service (stream.cpp) ---------------------------------------------
 //

@@ -607,7 +607,7 @@ ContentWalk rewrite_content(const byte *content, int len, const byte *res, int r
     found->depth = 0;
     found->xobjects.clear();
     found->patterns.clear();
-    std::unique_ptr<ContentHandler> text = text_recode_handler(fonts, &x.map);
+    std::unique_ptr<ContentHandler> text = text_recode_handler(fonts, &x.map, x.ctx->glyphs);
     DefinedOperators defined;
     NumberLimits limits(x.part);
     InlineImages images(*x.doc, &found->refusal);

@@ -124,16 +124,10 @@ std::string format_num(double v) {
 
 namespace {
 
-int out_of_memory() {
-  set_error("out of memory");
-  return 0;
-}
+bool out_of_memory(Context &ctx) { return ctx.err.fail("out of memory"); }
 
 // The output would not be PDF/A of its part: nothing is written.
-int refuse(const Transfer &x) {
-  set_error("%s", x.refusal.c_str());
-  return 0;
-}
+bool refuse(const Transfer &x) { return x.ctx->err.fail("%s", x.refusal.c_str()); }
 
 int node_count(const Numbering &nb) { return nb.per_node ? (nb.npages + nb.per_node - 1) / nb.per_node : 0; }
 
@@ -234,27 +228,22 @@ std::vector<int> shared_page_forms(const Doc &d, const std::vector<PageWork> &wo
 
 }  // namespace
 
-int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
-  ttf_global_init();
-  tu_reset();
+bool pdfa_convert_core(Context &ctx, const Doc *d, const char *out_path, int part) {
   if (!out_path) {
-    set_error("NULL output path");
-    return 0;
+    return ctx.err.fail("NULL output path");
   }
   const int n = d->pages.nelems;
   if (n < 1) {
-    set_error("document has no pages");
-    return 0;
+    return ctx.err.fail("document has no pages");
   }
   if (n > k_max_pages) {
-    set_error("too many pages (%ld)", static_cast<long>(n));
-    return 0;
+    return ctx.err.fail("too many pages (%ld)", static_cast<long>(n));
   }
   Numbering nb{n, 3 * n + 3};
 
   // First pass: resources and everything they reach.
   Transfer x;
-  transfer_init(&x, d, nb);
+  transfer_init(&x, &ctx, d, nb);
   x.part = part;
   // Optional content: part 2 keeps the source's layers, and readers show
   // or hide them; part 1 has none, so what is off by default is left out
@@ -273,19 +262,18 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   for (int i = 0; i < n; i++) {
     const PageInfo &pi = d->pages.elems[i];
     if (obj_find(&d->objs, pi.num) < 0) {
-      set_error("page object %ld missing", static_cast<long>(pi.num));
-      return 0;
+      return ctx.err.fail("page object %ld missing", static_cast<long>(pi.num));
     }
     PageWork &w = work[static_cast<std::size_t>(i)];
     w.kept_links = nav.kept[static_cast<std::size_t>(i)];
     w.oc_off = &oc_off;
     w.form = &form;
-    if (!page_resources(*d, pi, i + 1, &w)) return 0;
+    if (!page_resources(ctx, *d, pi, i + 1, &w)) return false;
     x.as_form.insert(w.annot_forms.begin(), w.annot_forms.end());
     x.page = i + 1;
     if (w.has_res &&
         !transfer_collect(&x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size())))
-      return out_of_memory();
+      return out_of_memory(ctx);
     if (!x.refusal.empty()) return refuse(x);
     if (w.has_res)
       w.res = conform_text(x, reinterpret_cast<const byte *>(w.res.data()), static_cast<int>(w.res.size()), 0);
@@ -296,11 +284,11 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     // copied after everything the pages reach.
     x.page = 1;
     const auto *text = reinterpret_cast<const byte *>(oc_kept.data());
-    if (!transfer_collect(&x, text, static_cast<int>(oc_kept.size()))) return out_of_memory();
+    if (!transfer_collect(&x, text, static_cast<int>(oc_kept.size()))) return out_of_memory(ctx);
     if (!x.refusal.empty()) return refuse(x);
     oc_kept = conform_text(x, text, static_cast<int>(oc_kept.size()), 0);
   }
-  if (x.map.failed) return out_of_memory();
+  if (x.map.failed) return out_of_memory(ctx);
 
   // Second pass: the output, in increasing object number.
   std::size_t highest = static_cast<std::size_t>(nb.first_copied()) - 1 + x.order.size();
@@ -331,12 +319,12 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   std::vector<ContentFindings> found(static_cast<std::size_t>(n));
   for (int i = 0; i < n && !out.failed; i++) {
     const auto k = static_cast<std::size_t>(i);
-    if (!write_page(*d, i, work[k], x, &out, &found[k], drawn_by[k])) return 0;
+    if (!write_page(*d, i, work[k], x, &out, &found[k], drawn_by[k])) return false;
     if (drawn_by[k] >= 0) found[k] = found[static_cast<std::size_t>(drawn_by[k])];
   }
   // Every content stream is rewritten before the font objects list the
   // glyphs that rewriting marks.
-  if (!transfer_prepare(&x)) return 0;
+  if (!transfer_prepare(&x)) return false;
   if (!x.refusal.empty()) return refuse(x);
   // The q nesting a reader reaches on each page: the page's content is
   // painted inside one q (two with annotations), annotation appearances
@@ -352,11 +340,10 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
     for (int key : w.annot_forms)
       if (auto it = x.nesting.find(key); it != x.nesting.end()) deepest = std::max(deepest, 2 + it->second);
     if (deepest > k_max_nesting) {
-      set_error("page %ld: graphics states nested deeper than %d", static_cast<long>(i + 1), k_max_nesting);
-      return 0;
+      return ctx.err.fail("page %ld: graphics states nested deeper than %d", static_cast<long>(i + 1), k_max_nesting);
     }
   }
-  if (!write_font_objects(nb, part, &out)) return 0;
+  if (!write_font_objects(ctx, nb, part, &out)) return false;
   write_colour_objects(nb, &out);
   write_metadata(nb, part, doc_meta(*d), &out);
   transfer_write(x, &out);
@@ -364,18 +351,15 @@ int pdfa_convert_core(const Doc *d, const char *out_path, int part) {
   write_page_nodes(nb, &out);
   nav_write(nav, &out);
   write_xref_trailer(nb, &out);
-  if (out.failed) return out_of_memory();
+  if (out.failed) return out_of_memory(ctx);
 
   // The safety net for inputs nobody has tried: a file that is not PDF/A of
   // its part is never written, whatever the steps above let through.
   std::string why;
   if (!output_check(reinterpret_cast<const unsigned char *>(out.b.chars), out.size(), part, &why)) {
-    set_error("%s", why.c_str());
-    return 0;
+    return ctx.err.fail("%s", why.c_str());
   }
-  if (!write_output_file(out_path, out.b.chars, out.size())) return 0;
-  clear_error();
-  return 1;
+  return write_output_file(ctx, out_path, out.b.chars, out.size());
 }
 
 }  // namespace zyk

@@ -131,12 +131,12 @@ struct Glyph {
   bool standin;  // drawn with the stand-in glyph
 };
 
-std::vector<Glyph> shape(const std::vector<std::uint32_t> &text) {
+std::vector<Glyph> shape(const std::vector<std::uint32_t> &text, GlyphUse &use) {
   std::vector<Glyph> out;
   for (std::uint32_t u : text) {
     ShowMarks marks;
     TextCode c{u, 1, std::u32string(1, static_cast<char32_t>(u))};
-    Glyph g{u, code_glyphs(c, &marks), 0, false};
+    Glyph g{u, code_glyphs(c, use, &marks), 0, false};
     g.standin = marks.standin;
     for (int gid : g.gids) g.width += text_glyph_width(gid);
     out.push_back(std::move(g));
@@ -346,7 +346,7 @@ FieldForm field_form(const Doc &d) {
 }
 
 bool field_paint(const Doc &d, const FieldForm &form, const byte *t, int s, int e, const std::string &font,
-                 std::string *paint) {
+                 GlyphUse &use, std::string *paint) {
   const Val widget{t, s, e};
   std::vector<DictEntry> es;
   if (!form.need_appearances || !entries_of(widget, &es)) return false;
@@ -400,12 +400,13 @@ bool field_paint(const Doc &d, const FieldForm &form, const byte *t, int s, int 
   if ((multiline || list) && size <= 0) size = 12;
   const double leading = size * 1.15;
   const auto max_lines = static_cast<std::size_t>(std::fmax(1, std::floor(room_h / leading) + 1));
-  std::vector<Glyph> glyphs = shape(shown.value);
+  std::vector<Glyph> glyphs = shape(shown.value, use);
   std::vector<std::vector<Glyph>> lines;
   if (multiline) {
     lines = wrap(glyphs, room_w * 1000 / size, max_lines);
   } else if (list) {
-    for (std::size_t k = 0; k < shown.options.size() && k < max_lines; k++) lines.push_back(shape(shown.options[k]));
+    for (std::size_t k = 0; k < shown.options.size() && k < max_lines; k++)
+      lines.push_back(shape(shown.options[k], use));
   } else {
     lines.push_back(glyphs);
     if (size <= 0) {

@@ -39,11 +39,11 @@ constexpr int k_font_name_max_len = 159;
 
 // The family name with the characters that cannot stand in a PDF name
 // replaced by '-'.
-std::string font_name() {
-  if (g_ttf_ready != 1 || !g_ttf_family[0]) return "EmbeddedSans";
+std::string font_name(const SubstituteFont &sf) {
+  if (!sf.ready || sf.family.empty()) return "EmbeddedSans";
   std::string n;
-  for (const char *p = g_ttf_family; *p && static_cast<int>(n.size()) < k_font_name_max_len; p++) {
-    char c = *p;
+  for (std::size_t k = 0; k < sf.family.size() && static_cast<int>(n.size()) < k_font_name_max_len; k++) {
+    char c = sf.family[k];
     bool bad = c == '[' || c == ']' || c == '{' || c == '}' || c == ' ' || c == '#' || c == '(' || c == ')' ||
                c == '/' || c == '<' || c == '>' || c == '%' || static_cast<unsigned char>(c) < 33 ||
                static_cast<unsigned char>(c) > 126;
@@ -60,7 +60,7 @@ std::string font_name() {
 // width. A width is advance x 1000 / units per em, rounded (truncation
 // would be off by up to one unit for most glyphs); a glyph
 // without an advance gets 500 (the /DW).
-std::string width_runs(const unsigned char *font, std::uint64_t len, int upm) {
+std::string width_runs(const GlyphUse &use, const unsigned char *font, std::uint64_t len, int upm) {
   std::string out;
   int start = -1, prev = -1;
   long long run_w = 0;
@@ -70,7 +70,7 @@ std::string width_runs(const unsigned char *font, std::uint64_t len, int upm) {
     std::snprintf(line, sizeof line, "%d %d %lld\n", start, prev, run_w);
     out += line;
   };
-  for (int g : tu_used_glyphs()) {
+  for (int g : use.glyphs()) {
     int adv = ttf_advance(font, len, static_cast<std::uint32_t>(g));
     long long w = adv > 0 && upm > 0 ? (static_cast<long long>(adv) * 1000 + upm / 2) / upm : 500;
     if (start >= 0 && g == prev + 1 && w == run_w) {
@@ -85,27 +85,27 @@ std::string width_runs(const unsigned char *font, std::uint64_t len, int upm) {
   return out;
 }
 
-bool write_font_objects(const Numbering &nb, int part, Out *out) {
+bool write_font_objects(Context &ctx, const Numbering &nb, int part, Out *out) {
   auto font = font_liberation_sans();
   for (const char *tag : k_required_tables) {
     std::uint32_t off = 0, len = 0;
     if (find_table(font.data(), font.size(), tag, &off, &len) != 1) {
-      set_error("cannot extract TTF tables from embedded font");
-      return false;
+      return ctx.err.fail("cannot extract TTF tables from embedded font");
     }
   }
-  const std::vector<int> used = tu_used_glyphs();
+  const SubstituteFont &sf = substitute_font();
+  const std::vector<int> used = ctx.glyphs.glyphs();
   // The characters the glyphs were drawn for, for the subset's cmap: only
   // where the font's own cmap agrees (glyph 0 stands for missing ones).
   std::vector<std::pair<std::uint32_t, int>> chars;
   for (int g : used) {
-    const std::uint32_t u = g_tu_uni[g];
-    if (g > 0 && u > 0 && u < 0xFFFF && substitute_gid(u) == g) chars.emplace_back(u, g);
+    const std::uint32_t u = ctx.glyphs.first_char(g);
+    if (g > 0 && u > 0 && u < 0xFFFF && sf.gid(u) == g) chars.emplace_back(u, g);
   }
   TtfSubset sub;
-  const bool subset = g_ttf_ready == 1 && ttf_subset(font.data(), font.size(), used, &sub, &chars);
-  const std::string name = subset ? subset_tag(sub.glyphs) + "+" + font_name() : font_name();
-  const int upm = g_ttf_ready == 1 && g_ttf_upm > 0 ? g_ttf_upm : 1000;
+  const bool subset = sf.ready && ttf_subset(font.data(), font.size(), used, &sub, &chars);
+  const std::string name = subset ? subset_tag(sub.glyphs) + "+" + font_name(sf) : font_name(sf);
+  const int upm = sf.ready && sf.upm > 0 ? sf.upm : 1000;
   const bool cidset = subset && part == 1;
 
   out->begin_obj(nb.type0());
@@ -114,7 +114,7 @@ bool write_font_objects(const Numbering &nb, int part, Out *out) {
       "   /ToUnicode %d 0 R >>\nendobj\n",
       name.c_str(), nb.cidfont(), nb.tounicode());
 
-  const std::string widths = width_runs(font.data(), font.size(), upm);
+  const std::string widths = width_runs(ctx.glyphs, font.data(), font.size(), upm);
   out->begin_obj(nb.cidfont());
   out->printf(
       "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /%s\n"
@@ -134,7 +134,7 @@ bool write_font_objects(const Numbering &nb, int part, Out *out) {
                          program.size());
 
   BufGuard cmap;
-  tu_emit(&cmap.b);
+  tu_emit(ctx.glyphs, &cmap.b);
   if (!cmap.b.chars) {
     out->failed = true;
     return true;

@@ -19,9 +19,6 @@ namespace zyk {
 
 namespace {
 
-// Distinguishes temporary names of successive runs in one process.
-unsigned g_temp_counter = 0;
-
 struct FileCloser {
   void operator()(std::FILE *f) const { std::fclose(f); }
 };
@@ -47,10 +44,9 @@ std::string temp_name(const std::filesystem::path &dir, unsigned salt) {
 
 }  // namespace
 
-bool write_output_file(const char *out_path, const char *data, std::uint64_t n) {
+bool write_output_file(Context &ctx, const char *out_path, const char *data, std::uint64_t n) {
   if (n == 0) {
-    set_error("failed to build output");
-    return false;
+    return ctx.err.fail("failed to build output");
   }
   std::filesystem::path target(out_path);
   std::filesystem::path dir = target.parent_path();
@@ -59,28 +55,24 @@ bool write_output_file(const char *out_path, const char *data, std::uint64_t n) 
   TempPath tmp;
   std::unique_ptr<std::FILE, FileCloser> f;
   for (int attempt = 0; attempt < k_temp_attempts && !f; attempt++) {
-    tmp.path = temp_name(dir, g_temp_counter++);
+    tmp.path = temp_name(dir, ctx.temp_salt++);
     // "x": fail instead of opening a file that already exists.
     f.reset(std::fopen(tmp.path.c_str(), "wbx"));
   }
   if (!f) {
     tmp.path.clear();
-    set_error("cannot write %s", out_path);
-    return false;
+    return ctx.err.fail("cannot write %s", out_path);
   }
   if (std::fwrite(data, 1, static_cast<std::size_t>(n), f.get()) != n) {
-    set_error("short write to %s", out_path);
-    return false;
+    return ctx.err.fail("short write to %s", out_path);
   }
   if (std::fclose(f.release()) != 0) {
-    set_error("close error on %s", out_path);
-    return false;
+    return ctx.err.fail("close error on %s", out_path);
   }
   std::error_code ec;
   std::filesystem::rename(tmp.path, target, ec);
   if (ec) {
-    set_error("cannot write %s", out_path);
-    return false;
+    return ctx.err.fail("cannot write %s", out_path);
   }
   tmp.kept = true;
   return true;

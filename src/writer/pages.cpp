@@ -48,97 +48,95 @@ namespace zyk {
 
 namespace {
 
-bool fail_content(int page_no) {
-  set_error("page %ld: cannot read content stream", static_cast<long>(page_no));
-  return false;
-}
-
-// A content stream that exists but cannot be decoded: the object and why.
-bool fail_decode(int page_no, int num, const StreamResult &r) {
-  set_error("page %ld: cannot read content stream %ld (%s)", static_cast<long>(page_no), static_cast<long>(num),
-            stream_failure_text(r).c_str());
-  return false;
-}
-
 // The object's own top-level entries, read with the tokenizer.
 bool own_entries(const Doc &d, const ObjEntry &e, const byte **t, std::vector<DictEntry> *es) {
   int len, close = 0;
   return object_text(d, e, t, &len) && dict_entries(*t, 0, len, es, &close);
 }
 
-// Appends `n` bytes of content, a line feed before them when the page
-// already has some; false (error set) when that makes the page's content
-// longer than a page may be.
-bool append_content(int page_no, const char *data, std::size_t n, std::string *content) {
-  const std::size_t sep = content->empty() ? 0 : 1;
-  if (content->size() + sep + n > k_page_content_max) {
-    set_error("page %ld: content too large (more than %llu bytes)", static_cast<long>(page_no),
-              static_cast<unsigned long long>(k_page_content_max));
-    return false;
+// Reads the content of one page: its decoded streams, one after the other.
+// Every failure sets the error text, naming the page and, where there is
+// one, the object.
+struct PageContentReader {
+  const Doc &d;
+  DecodeAccount *acc;
+  ErrorText &err;
+  int page_no;
+
+  bool fail_content() { return err.fail("page %ld: cannot read content stream", static_cast<long>(page_no)); }
+
+  // A content stream that exists but cannot be decoded: the object and why.
+  bool fail_decode(int num, const StreamResult &r) {
+    return err.fail("page %ld: cannot read content stream %ld (%s)", static_cast<long>(page_no), static_cast<long>(num),
+                    stream_failure_text(r).c_str());
   }
-  if (sep) content->push_back('\n');
-  content->append(data, n);
-  return true;
-}
 
-// Appends the decoded stream of object num (or the streams of the array it
-// names). Returns false after setting the error text.
-bool content_of_ref(const Doc &d, DecodeAccount *acc, int num, int page_no, bool allow_array, std::string *content);
-
-// Appends the streams an array's references name, a line feed between two.
-// Every member must be a reference "N G R" or null: a bare number or "N R"
-// names no stream, and leaving it out would lose part of the page.
-bool content_of_array(const Doc &d, DecodeAccount *acc, const byte *t, int len, int page_no, std::string *content) {
-  if (!value_readable(t, 0, len)) return fail_content(page_no);
-  for (auto [s, e] : value_items(t, 0, len)) {
-    if (token_is(t, s, e, "null")) continue;
-    int ref = value_ref(t, s, e);
-    if (ref < 0) return fail_content(page_no);
-    if (!content_of_ref(d, acc, ref, page_no, false, content)) return false;
+  // Appends `n` bytes of content, a line feed before them when the page
+  // already has some; false when that makes the page's content longer than
+  // a page may be.
+  bool append(const char *data, std::size_t n, std::string *content) {
+    const std::size_t sep = content->empty() ? 0 : 1;
+    if (content->size() + sep + n > k_page_content_max)
+      return err.fail("page %ld: content too large (more than %llu bytes)", static_cast<long>(page_no),
+                      static_cast<unsigned long long>(k_page_content_max));
+    if (sep) content->push_back('\n');
+    content->append(data, n);
+    return true;
   }
-  return true;
-}
 
-bool content_of_ref(const Doc &d, DecodeAccount *acc, int num, int page_no, bool allow_array, std::string *content) {
-  int k = num > 0 ? obj_find(&d.objs, num) : -1;
-  if (k < 0) return true;  // a reference to nothing is null
-  const ObjEntry &e = d.objs.elems[k];
-  if (e.is_stream) {
-    StreamResult r;
-    std::shared_ptr<const std::string> data = acc->decode(d, e, &r);
-    if (!data) {
-      if (r.status == DecodeStatus::limit) {
-        set_too_large_error(page_no, acc);
-        return false;
-      }
-      return fail_decode(page_no, e.num, r);
+  // Appends the streams an array's references name, a line feed between two.
+  // Every member must be a reference "N G R" or null: a bare number or "N R"
+  // names no stream, and leaving it out would lose part of the page.
+  bool of_array(const byte *t, int len, std::string *content) {
+    if (!value_readable(t, 0, len)) return fail_content();
+    for (auto [s, e] : value_items(t, 0, len)) {
+      if (token_is(t, s, e, "null")) continue;
+      int ref = value_ref(t, s, e);
+      if (ref < 0) return fail_content();
+      if (!of_ref(ref, false, content)) return false;
     }
-    return append_content(page_no, data->data(), data->size(), content);
+    return true;
   }
-  const byte *t;
-  int len;
-  if (allow_array && object_text(d, e, &t, &len) && t[0] == '[')
-    return content_of_array(d, acc, t, len, page_no, content);
-  if (object_text(d, e, &t, &len) && token_is(t, 0, len, "null")) return true;
-  return fail_content(page_no);
-}
 
-// The page's own top-level /Contents, read with the tokenizer: a stream
-// reference, an array of them, or null. A key of a nested dictionary (an
-// inline annotation's /Contents text) is not the page's.
-bool read_content(const Doc &d, DecodeAccount *acc, const ObjEntry &e, int page_no, std::string *content) {
-  content->clear();
-  const byte *t;
-  int len, close = 0;
-  std::vector<DictEntry> es;
-  if (!object_text(d, e, &t, &len) || !dict_entries(t, 0, len, &es, &close)) return fail_content(page_no);
-  const DictEntry *c = dict_find(t, es, "Contents");
-  if (!c || token_is(t, c->val, c->val_end, "null")) return true;
-  if (t[c->val] == '[') return content_of_array(d, acc, t + c->val, c->val_end - c->val, page_no, content);
-  int ref = value_ref(t, c->val, c->val_end);
-  if (ref < 0) return fail_content(page_no);
-  return content_of_ref(d, acc, ref, page_no, true, content);
-}
+  // Appends the decoded stream of object num (or the streams of the array it
+  // names).
+  bool of_ref(int num, bool allow_array, std::string *content) {
+    int k = num > 0 ? obj_find(&d.objs, num) : -1;
+    if (k < 0) return true;  // a reference to nothing is null
+    const ObjEntry &e = d.objs.elems[k];
+    if (e.is_stream) {
+      StreamResult r;
+      std::shared_ptr<const std::string> data = acc->decode(d, e, &r);
+      if (!data) {
+        if (r.status == DecodeStatus::limit) return too_large_error(err, page_no, *acc);
+        return fail_decode(e.num, r);
+      }
+      return append(data->data(), data->size(), content);
+    }
+    const byte *t;
+    int len;
+    if (allow_array && object_text(d, e, &t, &len) && t[0] == '[') return of_array(t, len, content);
+    if (object_text(d, e, &t, &len) && token_is(t, 0, len, "null")) return true;
+    return fail_content();
+  }
+
+  // The page's own top-level /Contents, read with the tokenizer: a stream
+  // reference, an array of them, or null. A key of a nested dictionary (an
+  // inline annotation's /Contents text) is not the page's.
+  bool read(const ObjEntry &e, std::string *content) {
+    content->clear();
+    const byte *t;
+    int len, close = 0;
+    std::vector<DictEntry> es;
+    if (!object_text(d, e, &t, &len) || !dict_entries(t, 0, len, &es, &close)) return fail_content();
+    const DictEntry *c = dict_find(t, es, "Contents");
+    if (!c || token_is(t, c->val, c->val_end, "null")) return true;
+    if (t[c->val] == '[') return of_array(t + c->val, c->val_end - c->val, content);
+    int ref = value_ref(t, c->val, c->val_end);
+    if (ref < 0) return fail_content();
+    return of_ref(ref, true, content);
+  }
+};
 
 // The reference of the default RGB colour space in source numbering.
 std::string default_rgb_entry() { return "/DefaultRGB " + std::to_string(k_default_rgb_key) + " 0 R"; }
@@ -333,7 +331,7 @@ std::string unused_name(const std::string &res, std::string prefix) {
 // and /XObject entries (source numbering) for the resources, and the
 // /Font entry naming the substitute font when a field's value is drawn.
 // Links kept as annotations (w->kept_links) are not painted.
-void collect_annotations(const Doc &d, const ObjEntry &page, const std::string &res, PageWork *w,
+void collect_annotations(const Doc &d, const ObjEntry &page, const std::string &res, GlyphUse &use, PageWork *w,
                          std::string *xobjects, std::string *fonts) {
   std::vector<AnnotDict> annots;
   page_annotations(d, page, &annots);
@@ -351,7 +349,7 @@ void collect_annotations(const Doc &d, const ObjEntry &page, const std::string &
     }
     if (!annotation_shown(a.t, a.s, a.e)) continue;
     std::string paint;
-    if (w->form && field_paint(d, *w->form, a.t, a.s, a.e, field_font, &paint)) {
+    if (w->form && field_paint(d, *w->form, a.t, a.s, a.e, field_font, use, &paint)) {
       w->annot_paint.push_back(std::move(paint));
       if (fonts->empty()) *fonts = " /" + field_font + ' ' + std::to_string(k_substitute_font_key) + " 0 R";
       continue;
@@ -536,25 +534,24 @@ int page_rotation(const Doc &d, const PageInfo &pi, PageNodeCache *nodes) {
   return r < 0 ? r + 360 : r;
 }
 
-bool page_resources(const Doc &d, const PageInfo &pi, int page_no, PageWork *w) {
+bool page_resources(Context &ctx, const Doc &d, const PageInfo &pi, int page_no, PageWork *w) {
   int k = obj_find(&d.objs, pi.num);
   if (k < 0) {
-    set_error("page object %ld missing", static_cast<long>(pi.num));
-    return false;
+    return ctx.err.fail("page object %ld missing", static_cast<long>(pi.num));
   }
   const ObjEntry &e = d.objs.elems[k];
   const byte *rt = nullptr;
   int rn = 0, bad = 0;
   ResourcesFound found = page_resources_text(d, pi.num, k_inherit_depth, &rt, &rn, &bad);
   if (found == ResourcesFound::unreadable) {
-    set_error("page %ld: cannot read the resources (object %ld)", static_cast<long>(page_no), static_cast<long>(bad));
-    return false;
+    return ctx.err.fail("page %ld: cannot read the resources (object %ld)", static_cast<long>(page_no),
+                        static_cast<long>(bad));
   }
   const bool res = found == ResourcesFound::found;
   std::string text;
   if (res) text.assign(reinterpret_cast<const char *>(rt), static_cast<std::size_t>(rn));
   std::string xobjects, fonts;
-  collect_annotations(d, e, text, w, &xobjects, &fonts);
+  collect_annotations(d, e, text, ctx.glyphs, w, &xobjects, &fonts);
   if (!res && xobjects.empty() && fonts.empty()) return true;
   if (!res) text = "<< >>";
   std::string merged = merge_into(d, text, "ColorSpace", default_rgb_entry(), "DefaultRGB");
@@ -640,8 +637,7 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
   const int page_no = i + 1;
   int k = obj_find(&d.objs, pi.num);
   if (k < 0) {
-    set_error("page object %ld missing", static_cast<long>(pi.num));
-    return false;
+    return x.ctx->err.fail("page object %ld missing", static_cast<long>(pi.num));
   }
   const ObjEntry &e = d.objs.elems[k];
   const int r = page_rotation(d, pi, &x.page_nodes);
@@ -650,8 +646,7 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
   const double x0 = box[0], y0 = box[1], x1 = box[2], y1 = box[3];
   double width = x1 - x0, height = y1 - y0;
   if (!(width > 0) || !(height > 0)) {
-    set_error("page %ld: empty page box", static_cast<long>(page_no));
-    return false;
+    return x.ctx->err.fail("page %ld: empty page box", static_cast<long>(page_no));
   }
   if (r == 90 || r == 270) std::swap(width, height);
   // The box is written as reals (page size, form box, matrix, translation),
@@ -659,8 +654,7 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
   // large (over eleven metres) is a damaged box, not a page to guess at.
   for (double v : {x0, y0, x1, y1, width, height}) {
     if (std::fabs(v) > 32767.0) {
-      set_error("page %ld: page box beyond the limits of PDF/A", static_cast<long>(page_no));
-      return false;
+      return x.ctx->err.fail("page %ld: page box beyond the limits of PDF/A", static_cast<long>(page_no));
     }
   }
 
@@ -675,7 +669,7 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
   }
 
   std::string source;
-  if (!read_content(d, &x.decoded, e, page_no, &source)) return false;
+  if (!PageContentReader{d, &x.decoded, x.ctx->err, page_no}.read(e, &source)) return false;
   std::string content;
   ContentFindings found;
   // The page's content is painted inside a q, and one more with painted
@@ -685,13 +679,11 @@ bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, C
                                      w.has_res ? reinterpret_cast<const byte *>(w.res.data()) : nullptr,
                                      static_cast<int>(w.res.size()), x, &content, &found);
   if (!walk.complete) {
-    set_error("page %ld: cannot parse content (it ends inside a token at byte %ld)", static_cast<long>(page_no),
-              static_cast<long>(walk.problem));
-    return false;
+    return x.ctx->err.fail("page %ld: cannot parse content (it ends inside a token at byte %ld)",
+                           static_cast<long>(page_no), static_cast<long>(walk.problem));
   }
   if (!found.refusal.empty()) {
-    set_error("page %ld: %s", static_cast<long>(page_no), found.refusal.c_str());
-    return false;
+    return x.ctx->err.fail("page %ld: %s", static_cast<long>(page_no), found.refusal.c_str());
   }
   *found_out = std::move(found);
   if (!w.annot_paint.empty()) {

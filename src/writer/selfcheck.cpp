@@ -1066,8 +1066,9 @@ bool output_check(const unsigned char *data, std::uint64_t n, int part, std::str
     return false;
   }
   DocGuard g;
-  if (doc_load_image(data, static_cast<int>(n), &g.d) != 0) {
-    *why = std::string("output check: the output does not load (") + error_text() + ")";
+  ErrorText err;
+  if (!doc_load_image(data, static_cast<int>(n), &g.d, &err)) {
+    *why = "output check: the output does not load (" + err.text + ")";
     return false;
   }
   Checker c(g.d, part);

@@ -178,7 +178,7 @@ struct ShowMarks {
 // The output glyphs of one source code (marked used): one per character,
 // Latin presentation ligatures as their letters, or one stand-in glyph when
 // the code has no character or the substitute font lacks one.
-std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks);
+std::vector<int> code_glyphs(const TextCode &c, GlyphUse &use, ShowMarks *marks);
 // The UTF-16BE hex digits of one character (a surrogate pair beyond the
 // BMP), as /ActualText carries it.
 void put_utf16_hex(std::string *hex, std::uint32_t u);
@@ -190,20 +190,20 @@ int text_glyph_width(int g);
 // Appends the operators that show `items` in the substitute font with the
 // source's advances, word by word (replacing the operands and the Tj or TJ
 // operator; a ' or " operator's line move is the caller's).
-void show_write(const SourceFont &f, const TextState &ts, const std::vector<ShowItem> &items, ShowMarks *marks,
-                std::string *out);
+void show_write(const SourceFont &f, const TextState &ts, const std::vector<ShowItem> &items, GlyphUse &use,
+                ShowMarks *marks, std::string *out);
 
 // ---- glyph use --------------------------------------------------------------------
 
 // Glyph id of the substitute font for a character (marked used, with the
 // character recorded), or -1 when the font has none (glyph 0 never answers).
-int text_glyph(std::uint32_t u);
+int text_glyph(GlyphUse &use, std::uint32_t u);
 // The stand-in glyph (marked used, recorded as U+25A1).
-int text_standin_glyph();
+int text_standin_glyph(GlyphUse &use);
 
 // The /W array body of the substitute font for the glyphs marked used
 // (fonts.cpp): lines "first last width".
-std::string width_runs(const unsigned char *font, std::uint64_t len, int upm);
+std::string width_runs(const GlyphUse &use, const unsigned char *font, std::uint64_t len, int upm);
 
 // ---- the content walk (text_rewrite.cpp) ----------------------------------------------
 
@@ -231,10 +231,10 @@ void resource_fonts(const Doc &d, const unsigned char *res, int res_len, Resourc
 // substitute font, with the fonts of the stream's own resources. `map`
 // (source -> output object numbers, may be null) renumbers references in
 // the content.
-void text_rewrite(const ResourceFonts &fonts, const unsigned char *content, int len, const ObjMap *map,
+void text_rewrite(const ResourceFonts &fonts, const unsigned char *content, int len, const ObjMap *map, GlyphUse &use,
                   std::string *out);
 // The same rewriting as a handler, to chain with others over one walk. The
 // fonts and the map must outlive it.
-std::unique_ptr<ContentHandler> text_recode_handler(const ResourceFonts &fonts, const ObjMap *map);
+std::unique_ptr<ContentHandler> text_recode_handler(const ResourceFonts &fonts, const ObjMap *map, GlyphUse &use);
 
 }  // namespace zyk

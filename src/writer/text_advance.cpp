@@ -149,17 +149,17 @@ std::u32string drawn_chars(const TextCode &c) {
 namespace {
 
 // code_glyphs, appending to *gs.
-void append_code_glyphs(const TextCode &c, ShowMarks *marks, std::vector<int> *gs) {
+void append_code_glyphs(const TextCode &c, GlyphUse &use, ShowMarks *marks, std::vector<int> *gs) {
   const std::size_t from = gs->size();
   const std::u32string chars = drawn_chars(c);
   bool all = !chars.empty();
   for (char32_t u : chars) {
-    int g = all ? text_glyph(u) : -1;
+    int g = all ? text_glyph(use, u) : -1;
     if (g < 0) all = false;
     else gs->push_back(g);
   }
   if (!all) {
-    int g = text_standin_glyph();
+    int g = text_standin_glyph(use);
     gs->resize(from);
     gs->push_back(g > 0 ? g : 0);
     marks->standin = true;
@@ -168,15 +168,16 @@ void append_code_glyphs(const TextCode &c, ShowMarks *marks, std::vector<int> *g
 
 }  // namespace
 
-std::vector<int> code_glyphs(const TextCode &c, ShowMarks *marks) {
+std::vector<int> code_glyphs(const TextCode &c, GlyphUse &use, ShowMarks *marks) {
   std::vector<int> gs;
-  append_code_glyphs(c, marks, &gs);
+  append_code_glyphs(c, use, marks, &gs);
   return gs;
 }
 
 int text_glyph_width(int g) {
-  const int upm = g_ttf_ready == 1 && g_ttf_upm > 0 ? g_ttf_upm : 1000;
-  int adv = g_ttf_ready == 1 ? substitute_advance(static_cast<std::uint32_t>(g)) : -1;
+  const SubstituteFont &sub = substitute_font();
+  const int upm = sub.ready && sub.upm > 0 ? sub.upm : 1000;
+  int adv = sub.ready ? sub.advance(static_cast<std::uint32_t>(g)) : -1;
   return adv > 0 ? static_cast<int>((static_cast<long long>(adv) * 1000 + upm / 2) / upm) : 500;
 }
 
@@ -204,8 +205,8 @@ std::string tj_number(double n, int decimals) {
 
 }  // namespace
 
-void show_write(const SourceFont &f, const TextState &ts, const std::vector<ShowItem> &items, ShowMarks *marks,
-                std::string *out) {
+void show_write(const SourceFont &f, const TextState &ts, const std::vector<ShowItem> &items, GlyphUse &use,
+                ShowMarks *marks, std::string *out) {
   // Glyphs of every code, as the plain re-encoding draws them.
   std::vector<Piece> pieces;
   std::vector<int> glyphs;
@@ -225,7 +226,7 @@ void show_write(const SourceFont &f, const TextState &ts, const std::vector<Show
     for (const TextCode &c : it.codes) {
       Piece p;
       p.g0 = glyphs.size();
-      append_code_glyphs(c, marks, &glyphs);
+      append_code_glyphs(c, use, marks, &glyphs);
       p.gn = glyphs.size() - p.g0;
       p.space = c.nbytes == 1 && c.code == 32;
       if (c.width < 0) known = false;

@@ -490,7 +490,8 @@ void read_descendant(const Doc &d, const byte *t, const std::vector<DictEntry> &
     if (cff.cid_keyed) {
       // A CID-keyed program with a known ordering: its CIDs are that
       // ordering's, whatever the dictionary's CIDSystemInfo says.
-      if (cff.registry == "Adobe") cid_ordering_chars(cff.ordering, &f->cid_chars);
+      // An ordering not known here leaves the CIDs without characters.
+      if (cff.registry == "Adobe") (void)cid_ordering_chars(cff.ordering, &f->cid_chars);
       return;
     }
     // A name-keyed CFF under a CIDFont: CIDs are glyph ids.
@@ -784,23 +785,15 @@ void resource_fonts(const Doc &d, const byte *res, int res_len, ResourceFonts *o
   }
 }
 
-namespace {
-
-void mark(int g, std::uint32_t u) {
-  g_tu_used[g >> 3] = static_cast<unsigned char>(g_tu_used[g >> 3] | 1u << (g & 7));
-  if (u != 0 && g_tu_uni[g] == 0) g_tu_uni[g] = u;
-}
-
-}  // namespace
-
-int text_glyph(std::uint32_t u) {
-  if (g_ttf_ready != 1 || u == 0) return -1;
-  int g = substitute_gid(u);
+int text_glyph(GlyphUse &use, std::uint32_t u) {
+  const SubstituteFont &sub = substitute_font();
+  if (!sub.ready || u == 0) return -1;
+  int g = sub.gid(u);
   if (g <= 0 || g >= k_tu_glyphs) return -1;
-  mark(g, u);
+  use.mark(g, u);
   return g;
 }
 
-int text_standin_glyph() { return text_glyph(k_standin_char); }
+int text_standin_glyph(GlyphUse &use) { return text_glyph(use, k_standin_char); }
 
 }  // namespace zyk

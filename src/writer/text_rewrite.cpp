@@ -49,7 +49,8 @@ bool is_integer_token(const byte *t, int s, int e) {
 // Bytes of a hexadecimal string token "<...>": white space and stray bytes
 // ignored, an odd last digit padded with 0.
 void hex_string_bytes(const byte *t, int s, int e, std::string *out) {
-  hex_decode(t, static_cast<std::size_t>(s + 1), static_cast<std::size_t>(e), true, out);
+  // Passing over stray bytes, it cannot fail.
+  (void)hex_decode(t, static_cast<std::size_t>(s + 1), static_cast<std::size_t>(e), true, out);
 }
 
 const SourceFont &winansi_font() {
@@ -70,7 +71,7 @@ constexpr std::size_t k_show_codes = 4096;
 // references renumbered.
 class TextRecode : public ContentHandler {
  public:
-  TextRecode(const ResourceFonts &fonts, const ObjMap *map) : fonts_(fonts), map_(map) {}
+  TextRecode(const ResourceFonts &fonts, const ObjMap *map, GlyphUse &use) : fonts_(fonts), map_(map), use_(use) {}
   void save() override { saved_.push_back(cur_); }
   void restore() override {
     cur_ = saved_.back();
@@ -82,6 +83,7 @@ class TextRecode : public ContentHandler {
   void show(ContentOp &o, bool array, std::size_t need);
   const ResourceFonts &fonts_;
   const ObjMap *map_;
+  GlyphUse &use_;
   const SourceFont *cur_ = nullptr;  // none: strings are left as they are
   std::vector<const SourceFont *> saved_;
 };
@@ -152,7 +154,7 @@ void TextRecode::show(ContentOp &o, bool array, std::size_t need) {
     if (items.empty()) return;
     ShowMarks marks;
     std::string part;
-    show_write(*cur_, o.text_state(), items, &marks, &part);
+    show_write(*cur_, o.text_state(), items, use_, &marks, &part);
     items.clear();
     codes = 0;
     if (wrote) body += ' ';
@@ -203,12 +205,13 @@ void TextRecode::show(ContentOp &o, bool array, std::size_t need) {
 
 }  // namespace
 
-std::unique_ptr<ContentHandler> text_recode_handler(const ResourceFonts &fonts, const ObjMap *map) {
-  return std::make_unique<TextRecode>(fonts, map);
+std::unique_ptr<ContentHandler> text_recode_handler(const ResourceFonts &fonts, const ObjMap *map, GlyphUse &use) {
+  return std::make_unique<TextRecode>(fonts, map, use);
 }
 
-void text_rewrite(const ResourceFonts &fonts, const byte *t, int len, const ObjMap *map, std::string *out) {
-  TextRecode h(fonts, map);
+void text_rewrite(const ResourceFonts &fonts, const byte *t, int len, const ObjMap *map, GlyphUse &use,
+                  std::string *out) {
+  TextRecode h(fonts, map, use);
   ContentHandler *chain[] = {&h};
   (void)content_walk(t, len, chain, out);
 }

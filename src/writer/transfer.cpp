@@ -119,13 +119,12 @@ std::shared_ptr<const std::string> DecodeAccount::decode(const Doc &d, const Obj
   return cache_.get(d, e, DecodeLimits{k_page_content_max, &budget_}, r);
 }
 
-void set_too_large_error(long page_no, const DecodeAccount *acc) {
-  if (acc->left() < k_doc_decode_budget)
-    set_error("page %ld: content too large (the document's content decodes to more than %llu bytes)", page_no,
-              static_cast<unsigned long long>(k_doc_decode_budget));
-  else
-    set_error("page %ld: content too large (a stream decodes to more than %llu bytes)", page_no,
-              static_cast<unsigned long long>(std::min(k_page_content_max, k_doc_decode_budget)));
+bool too_large_error(ErrorText &err, long page_no, const DecodeAccount &acc) {
+  if (acc.left() < k_doc_decode_budget)
+    return err.fail("page %ld: content too large (the document's content decodes to more than %llu bytes)", page_no,
+                    static_cast<unsigned long long>(k_doc_decode_budget));
+  return err.fail("page %ld: content too large (a stream decodes to more than %llu bytes)", page_no,
+                  static_cast<unsigned long long>(std::min(k_page_content_max, k_doc_decode_budget)));
 }
 
 namespace {
@@ -152,12 +151,12 @@ Recode recode_content(Transfer &x, std::size_t k, const ObjEntry &e, const std::
   StreamResult sr;
   std::shared_ptr<const std::string> held = x.decoded.decode(d, e, &sr);
   if (!held && sr.status == DecodeStatus::limit) {
-    set_too_large_error(page, &x.decoded);
+    (void)too_large_error(x.ctx->err, page, x.decoded);
     return Recode::failed;
   }
   if (!held) {
-    set_error("page %ld: %s %ld: cannot read content stream (%s)", page, kind, static_cast<long>(e.num),
-              stream_failure_text(sr).c_str());
+    (void)x.ctx->err.fail("page %ld: %s %ld: cannot read content stream (%s)", page, kind, static_cast<long>(e.num),
+                          stream_failure_text(sr).c_str());
     return Recode::failed;
   }
   const std::string &decoded = *held;
@@ -166,12 +165,12 @@ Recode recode_content(Transfer &x, std::size_t k, const ObjEntry &e, const std::
   ContentWalk w = rewrite_content(reinterpret_cast<const byte *>(decoded.data()), static_cast<int>(decoded.size()),
                                   res ? d.pdf + res->val : nullptr, res ? res->val_end - res->val : 0, x, &rgb, found);
   if (!w.complete) {
-    set_error("page %ld: %s %ld: cannot parse content (it ends inside a token at byte %ld)", page, kind,
-              static_cast<long>(e.num), static_cast<long>(w.problem));
+    (void)x.ctx->err.fail("page %ld: %s %ld: cannot parse content (it ends inside a token at byte %ld)", page, kind,
+                          static_cast<long>(e.num), static_cast<long>(w.problem));
     return Recode::failed;
   }
   if (!found->refusal.empty()) {
-    set_error("page %ld: %s %ld: %s", page, kind, static_cast<long>(e.num), found->refusal.c_str());
+    (void)x.ctx->err.fail("page %ld: %s %ld: %s", page, kind, static_cast<long>(e.num), found->refusal.c_str());
     return Recode::failed;
   }
   // LZW data is stored decoded and compressed anew even when nothing in it
@@ -433,7 +432,8 @@ std::string replace_inline_fonts(const Doc &d, const byte *t, int len) {
   return out;
 }
 
-void transfer_init(Transfer *x, const Doc *d, const Numbering &nb) {
+void transfer_init(Transfer *x, Context *ctx, const Doc *d, const Numbering &nb) {
+  x->ctx = ctx;
   x->doc = d;
   x->nb = nb;
   objmap_push(&x->map, k_default_rgb_key, nb.icc_space());

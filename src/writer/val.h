@@ -25,17 +25,17 @@ Val resolve(const Doc &d, Val v);
 // The object number when the value is exactly one reference, else 0.
 int ref_of(Val v);
 // A dictionary value's entries; false when it is none.
-bool entries_of(Val v, std::vector<DictEntry> *es);
+[[nodiscard]] bool entries_of(Val v, std::vector<DictEntry> *es);
 // The value of `key` in a dictionary whose entries are es (empty: none).
 Val entry(Val dict, const std::vector<DictEntry> &es, const char *key);
 // A number token (at most 40 characters, finite).
-bool number_of(Val v, double *out);
-bool is_name(Val v, const char *name);
+[[nodiscard]] bool number_of(Val v, double *out);
+[[nodiscard]] bool is_name(Val v, const char *name);
 // The bytes of a name token (without the slash, #xx escapes decoded).
 std::string name_bytes(Val v);
 // The bytes of a string value (literal or hexadecimal); false for anything
 // else.
-bool string_of(Val v, std::string *out);
+[[nodiscard]] bool string_of(Val v, std::string *out);
 // The text of object num (not a stream), empty when there is none.
 Val object_val(const Doc &d, int num);
 // Up to n numbers of an array value (followed when a reference); -1 when

@@ -153,11 +153,22 @@ inline constexpr std::uint64_t k_pack_min = 64;
 
 // ---- the run ----------------------------------------------------------------------
 
+// What one conversion owns besides its document: its error text, the
+// glyphs of the substitute font it draws, and the salt of its temporary
+// file names. The export that runs the conversion makes one (api/) and
+// gives every conversion its own, so conversions in different threads
+// share nothing they write.
+struct Context {
+  ErrorText err;
+  GlyphUse glyphs;
+  unsigned temp_salt = 0;
+};
+
 // Converts a loaded document into a PDF/A file of the given part (1 or 2).
-// Returns 1 when the output file is complete at out_path (the error text is
-// cleared), 0 after setting the error text; on failure no file is left at
-// out_path and an existing file there is untouched.
-int pdfa_convert_core(const Doc *d, const char *out_path, int part);
+// True when the output file is complete at out_path; false with ctx.err
+// saying why, no file left at out_path and an existing file there
+// untouched.
+[[nodiscard]] bool pdfa_convert_core(Context &ctx, const Doc *d, const char *out_path, int part);
 
 // Coordinates and lengths: an integral value that fits 32 bits as an
 // integer, anything else with four decimals.
@@ -180,9 +191,9 @@ class DecodeAccount {
   StreamCache cache_{k_content_cache_max};
 };
 
-// The error text for a content stream of page_no that decoded to more than
-// one stream may, or than what was left of the document's budget.
-void set_too_large_error(long page_no, const DecodeAccount *acc);
+// Sets the error for a content stream of page_no that decoded to more than
+// one stream may, or than what was left of the document's budget; false.
+[[nodiscard]] bool too_large_error(ErrorText &err, long page_no, const DecodeAccount &acc);
 
 // What page-tree nodes (the ancestors of pages) say for themselves about
 // the inheritable box and rotation, read once per conversion: every page
@@ -221,6 +232,7 @@ struct ContentFindings {
 
 // Source objects reached from the pages' resources, followed transitively.
 struct Transfer {
+  Context *ctx = nullptr;  // the conversion's; set by transfer_init
   const Doc *doc = nullptr;
   Numbering nb{};
   // Source number -> output number; 0 means "write null" (missing objects,
@@ -274,10 +286,10 @@ struct Transfer {
   ~Transfer() { objmap_free(&map); }
 };
 
-void transfer_init(Transfer *x, const Doc *d, const Numbering &nb);
+void transfer_init(Transfer *x, Context *ctx, const Doc *d, const Numbering &nb);
 // Reaches every reference of the text and everything those objects refer
 // to. False when the map could not grow (out of memory).
-bool transfer_collect(Transfer *x, const byte *text, int len);
+[[nodiscard]] bool transfer_collect(Transfer *x, const byte *text, int len);
 // Copies text with each reference replaced by its output "v 0 R", or by
 // "null" when the map says so or does not know the number.
 void remap_refs(const Transfer &x, const byte *t, int len, std::string *out);
@@ -305,7 +317,7 @@ std::map<std::string, int> resource_objects(const Doc &d, const byte *t, int s, 
 void optional_content_off(const Doc &d, std::set<int> *off);
 // True when content marked with the group or membership dictionary `num`
 // is hidden by default.
-bool optional_content_hidden(const Doc &d, const std::set<int> &off, int num);
+[[nodiscard]] bool optional_content_hidden(const Doc &d, const std::set<int> &off, int num);
 // The source's optional content properties as the output's catalog keeps
 // them (source numbering): its groups, and its configurations each with a
 // unique /Name, without /AS, and with every group in /Order when it has
@@ -321,7 +333,7 @@ std::string optional_content_kept(const Doc &d);
 // masks that mask nothing in x->opaque_masks.
 // `num` is the source object the text is of (0 for a page's resources): an
 // object named by an /ExtGState resource is checked as a graphics state.
-bool conform_check(Transfer *x, const byte *t, int len, int num, std::string *why);
+[[nodiscard]] bool conform_check(Transfer *x, const byte *t, int len, int num, std::string *why);
 // The same text with the treatments that change nothing visible applied:
 // identity transfer functions, opaque soft masks and (part 1) form groups
 // dropped, numbers beyond the part's limits clamped, device CMYK in colour
@@ -329,9 +341,9 @@ bool conform_check(Transfer *x, const byte *t, int len, int num, std::string *wh
 std::string conform_text(const Transfer &x, const byte *t, int len, int num);
 // Checks a stream's filters: JPEG 2000 only in part 2 and only when its JP2
 // header allows it.
-bool conform_stream(Transfer *x, const ObjEntry &e, std::string *why);
+[[nodiscard]] bool conform_stream(Transfer *x, const ObjEntry &e, std::string *why);
 // True when the stream's filters include LZW, which no part allows.
-bool stream_needs_reencoding(const Doc &d, const ObjEntry &e);
+[[nodiscard]] bool stream_needs_reencoding(const Doc &d, const ObjEntry &e);
 // Why a JPEG 2000 image's data cannot be kept in PDF/A-2 (ending a sentence
 // that starts with "it"), or null when it can.
 const char *jpx_problem(const unsigned char *p, std::uint64_t n);
@@ -360,7 +372,7 @@ int painted_nesting(const Transfer &x, const ContentFindings &f, const byte *res
 // The operators PDF defines (the operator summary of PDF 1.7; inline images
 // are one "BI" operation to the content walker, so ID and EI never come
 // alone).
-bool defined_operator(std::string_view op);
+[[nodiscard]] bool defined_operator(std::string_view op);
 // The operands an operator takes (its fixed count; 0 for the operators
 // that take none or a varying number: sc, scn, BI). Readers refuse an
 // operation with fewer.
@@ -385,8 +397,8 @@ FieldForm field_form(const Doc &d);
 // annotation [s, e) of t, a text field or combo box, from its value, with
 // the substitute font under the resource name `font`. False when the
 // annotation is no such field; its stored appearance then stands.
-bool field_paint(const Doc &d, const FieldForm &form, const byte *t, int s, int e, const std::string &font,
-                 std::string *paint);
+[[nodiscard]] bool field_paint(const Doc &d, const FieldForm &form, const byte *t, int s, int e,
+                               const std::string &font, GlyphUse &use, std::string *paint);
 
 // ---- pages (pages.cpp) ---------------------------------------------------------------
 
@@ -420,7 +432,7 @@ int page_rotation(const Doc &d, const PageInfo &pi, PageNodeCache *nodes = nullp
 // and its visible annotations' appearances into its XObjects. False, with
 // the error text naming page_no (from 1), when the page object is missing
 // or its resources cannot be read.
-[[nodiscard]] bool page_resources(const Doc &d, const PageInfo &pi, int page_no, PageWork *w);
+[[nodiscard]] bool page_resources(Context &ctx, const Doc &d, const PageInfo &pi, int page_no, PageWork *w);
 // One entry of a page's /Annots: the annotation dictionary's text range
 // (t null when the entry names no dictionary), in array order.
 struct AnnotDict {
@@ -434,8 +446,8 @@ void page_annotations(const Doc &d, const ObjEntry &page, std::vector<AnnotDict>
 // drawn_by >= 0: the page is drawn by the form of that earlier page (see
 // page_contents_key), which was written with the same resources and box;
 // nothing is rewritten and *found is left alone.
-bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, ContentFindings *found,
-                int drawn_by = -1);
+[[nodiscard]] bool write_page(const Doc &d, int i, const PageWork &w, Transfer &x, Out *out, ContentFindings *found,
+                              int drawn_by = -1);
 // The content streams a page object names, as "num," per reference ("["
 // first for an array); "" when it names none by reference. Pages with
 // equal keys draw the same content.
@@ -496,7 +508,7 @@ void nav_write(const NavPlan &nav, Out *out);
 
 // B ... B + 4, and B + 7 (the CIDSet, which part 1 requires of a subset
 // font, or an empty object in part 2).
-bool write_font_objects(const Numbering &nb, int part, Out *out);
+[[nodiscard]] bool write_font_objects(Context &ctx, const Numbering &nb, int part, Out *out);
 void write_colour_objects(const Numbering &nb, Out *out);
 // The CMYK profile stream nb.cmyk_icc and its colour space array.
 void write_cmyk_space(const Numbering &nb, Out *out);
@@ -538,7 +550,7 @@ struct DocMeta {
 DocMeta doc_meta(const Doc &d);
 // The bytes of the string value at t[v, ve) (literal or hexadecimal), or of
 // the string object it refers to; false for anything else.
-bool string_value(const Doc &d, const byte *t, int v, int ve, std::string *out, int depth = 0);
+[[nodiscard]] bool string_value(const Doc &d, const byte *t, int v, int ve, std::string *out, int depth = 0);
 // The XMP packet of the given part.
 std::string xmp_packet(int part, const DocMeta &m = DocMeta{});
 // The metadata stream B + 9 and the information dictionary B + 10.
@@ -557,6 +569,6 @@ void write_metadata(const Numbering &nb, int part, const DocMeta &m, Out *out);
 // Writes the bytes to a temporary file beside out_path and renames it over
 // out_path once complete. Sets the failure table's message and returns false
 // on any failure, leaving no temporary file.
-bool write_output_file(const char *out_path, const char *data, std::uint64_t n);
+[[nodiscard]] bool write_output_file(Context &ctx, const char *out_path, const char *data, std::uint64_t n);
 
 }  // namespace zyk

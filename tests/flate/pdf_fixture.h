@@ -34,9 +34,9 @@ struct Loaded {
 
   explicit Loaded(const std::string &text, const std::string &name = "flate-fixture.pdf") {
     std::string path = zyk_test::write_temp(name, text);
-    zyk::clear_error();
-    rc = zyk::doc_load(path.c_str(), &g.d);
-    err = zyk::error_text();
+    zyk::ErrorText e;
+    rc = zyk::doc_load(path.c_str(), &g.d, &e) ? 0 : -1;
+    err = e.text;
   }
   const zyk::ObjEntry *obj(int num) const {
     int i = zyk::obj_find(&g.d.objs, num);

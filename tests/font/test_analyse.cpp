@@ -25,7 +25,8 @@ struct Fixture {
     };
     bodies.insert(bodies.end(), extra.begin(), extra.end());
     std::string path = zyk_test::write_temp(name, zyk_test::make_pdf(bodies));
-    rc = doc_load(path.c_str(), &g.d);
+    ErrorText err;
+    rc = doc_load(path.c_str(), &g.d, &err) ? 0 : -1;
   }
   int rc = -1;
   const ObjEntry *obj(int num) const {

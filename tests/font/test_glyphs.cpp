@@ -2,7 +2,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
-#include <bit>
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -17,17 +17,16 @@ using namespace zyk;
 
 namespace {
 
-bool used(int g) { return g_tu_used[g >> 3] & 1u << (g & 7); }
-
-int used_count() {
-  int n = 0;
-  for (unsigned char b : g_tu_used) n += std::popcount(b);
-  return n;
+bool used(const GlyphUse &use, int g) {
+  const std::vector<int> gs = use.glyphs();
+  return std::binary_search(gs.begin(), gs.end(), g);
 }
 
-std::string emit() {
+int used_count(const GlyphUse &use) { return static_cast<int>(use.glyphs().size()); }
+
+std::string emit(const GlyphUse &use) {
   BufGuard b;
-  tu_emit(&b.b);
+  tu_emit(use, &b.b);
   return b.b.chars ? std::string(b.b.chars, b.b.used) : std::string("<no storage>");
 }
 
@@ -47,50 +46,39 @@ std::string mappings(const std::string &cmap) {
   return cmap.substr(k_header.size(), cmap.size() - k_header.size() - k_trailer.size());
 }
 
-void mark(int g, std::uint32_t u) {
-  g_tu_used[g >> 3] = static_cast<unsigned char>(g_tu_used[g >> 3] | 1u << (g & 7));
-  g_tu_uni[g] = u;
-}
-
 class Glyphs : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ttf_global_init();
-    tu_reset();
-  }
+  GlyphUse use;
 };
 
 }  // namespace
 
 TEST_F(Glyphs, SubstituteFontFacts) {
-  EXPECT_EQ(g_ttf_ready, 1);
-  EXPECT_EQ(g_ttf_upm, 2048);
-  EXPECT_STREQ(g_ttf_family, "Liberation Sans");
-  ttf_global_init();  // a second call changes nothing
-  EXPECT_EQ(g_ttf_upm, 2048);
+  const SubstituteFont &f = substitute_font();
+  EXPECT_TRUE(f.ready);
+  EXPECT_EQ(f.upm, 2048);
+  EXPECT_EQ(f.family, "Liberation Sans");
+  EXPECT_EQ(&substitute_font(), &f) << "read once";
 }
 
-// The remembered cmap and advances answer exactly what the font's own
-// tables say, for every BMP code point and every glyph id, the first time
-// (filling the tables) and again (from them); above the BMP they read the
-// font each time.
+// The tables read once answer exactly what the font's own tables say, for
+// every BMP code point and every glyph id; above the BMP they read the font
+// each time.
 TEST_F(Glyphs, RememberedLookupsAgreeWithTheFont) {
   auto font = font_liberation_sans();
   int mapped = 0, with_advance = 0;
-  for (int pass = 0; pass < 2; pass++) {
-    for (std::uint32_t cp = 0; cp <= 0xFFFF; cp++) {
-      const int want = ttf_unicode_to_gid(font.data(), font.size(), cp);
-      ASSERT_EQ(substitute_gid(cp), want) << "U+" << std::hex << cp << " pass " << pass;
-      mapped += want > 0;
-    }
-    for (std::uint32_t g = 0; g <= 0xFFFF; g++) {
-      const int want = ttf_advance(font.data(), font.size(), g);
-      ASSERT_EQ(substitute_advance(g), want) << "glyph " << g << " pass " << pass;
-      with_advance += want >= 0;
-    }
+  for (std::uint32_t cp = 0; cp <= 0xFFFF; cp++) {
+    const int want = ttf_unicode_to_gid(font.data(), font.size(), cp);
+    ASSERT_EQ(substitute_gid(cp), want) << "U+" << std::hex << cp;
+    mapped += want > 0;
   }
-  EXPECT_GT(mapped, 2 * 500) << "the font maps hundreds of BMP characters";
-  EXPECT_GT(with_advance, 2 * 500);
+  for (std::uint32_t g = 0; g <= 0xFFFF; g++) {
+    const int want = ttf_advance(font.data(), font.size(), g);
+    ASSERT_EQ(substitute_advance(g), want) << "glyph " << g;
+    with_advance += want >= 0;
+  }
+  EXPECT_GT(mapped, 500) << "the font maps hundreds of BMP characters";
+  EXPECT_GT(with_advance, 500);
   for (std::uint32_t cp : {0x10000u, 0x1F600u, 0x10FFFFu, 0x110000u, 0xFFFFFFFFu})
     EXPECT_EQ(substitute_gid(cp), ttf_unicode_to_gid(font.data(), font.size(), cp)) << std::hex << cp;
   // An advance asked for with high bits set is the advance of the low 16 bits, as in the font reader.
@@ -101,7 +89,7 @@ TEST_F(Glyphs, PdfaInitClearsTheErrorAndReadsTheFont) {
   set_error("stale %d", 1);
   EXPECT_EQ(pdfa_init(), 1);
   EXPECT_STREQ(error_text(), "");
-  EXPECT_EQ(g_ttf_ready, 1);
+  EXPECT_TRUE(substitute_font().ready);
 }
 
 // The export as a host sees it: a plain name in the shared library.
@@ -114,7 +102,7 @@ TEST(PdfaInitExport, VisibleInTheSharedLibrary) {
   ASSERT_NE(last, nullptr);
   EXPECT_EQ(init(), 1);
   EXPECT_STREQ(last(), "");
-  EXPECT_EQ(dlsym(h, "ttf_global_init"), nullptr);
+  EXPECT_EQ(dlsym(h, "substitute_font"), nullptr);
   dlclose(h);
 }
 
@@ -143,22 +131,35 @@ TEST_F(Glyphs, TextGlyphRecordsFirstCharacterPerGlyph) {
       {"euro and A", {{0x20AC, 549}, {0x41, 36}}, {{549, 0x20AC}, {36, 0x41}}, 2},
   };
   for (const Case &c : cases) {
-    tu_reset();
-    for (const Step &s : c.steps) EXPECT_EQ(text_glyph(s.u), s.gid) << c.what << " U+" << std::hex << s.u;
+    GlyphUse fresh;
+    for (const Step &s : c.steps) EXPECT_EQ(text_glyph(fresh, s.u), s.gid) << c.what << " U+" << std::hex << s.u;
     for (const Record &r : c.after) {
-      EXPECT_TRUE(used(r.gid)) << c.what;
-      EXPECT_EQ(g_tu_uni[r.gid], r.uni) << c.what;
+      EXPECT_TRUE(used(fresh, r.gid)) << c.what;
+      EXPECT_EQ(fresh.first_char(r.gid), r.uni) << c.what;
     }
-    EXPECT_EQ(used_count(), c.marked) << c.what;
+    EXPECT_EQ(used_count(fresh), c.marked) << c.what;
   }
 }
 
-TEST_F(Glyphs, EachConversionStartsFromAnEmptyRecord) {
-  text_glyph('A');
-  tu_reset();
-  EXPECT_EQ(used_count(), 0);
-  EXPECT_EQ(g_tu_uni[36], 0u);
-  EXPECT_EQ(mappings(emit()), "");
+// Two records are independent: what one conversion draws never shows in
+// another's font objects.
+TEST_F(Glyphs, RecordsOfTwoConversionsAreSeparate) {
+  GlyphUse other;
+  text_glyph(use, 'A');
+  EXPECT_EQ(used_count(other), 0);
+  EXPECT_EQ(other.first_char(36), 0u);
+  EXPECT_EQ(mappings(emit(other)), "");
+  EXPECT_EQ(mappings(emit(use)), "1 beginbfchar\n<0024> <0041>\nendbfchar\n");
+}
+
+// Ids outside the 16-bit range are not recorded (and do not write outside
+// the record).
+TEST_F(Glyphs, OutOfRangeIdsAreIgnored) {
+  use.mark(-1, 'A');
+  use.mark(65536, 'B');
+  use.mark(65535, 'C');
+  EXPECT_EQ(use.glyphs(), std::vector<int>{65535});
+  EXPECT_EQ(use.first_char(65536), 0u);
 }
 
 TEST_F(Glyphs, ToUnicodeSmallCases) {
@@ -178,9 +179,9 @@ TEST_F(Glyphs, ToUnicodeSmallCases) {
       {"beyond the BMP: a surrogate pair", {{100, 0x1F600}}, "1 beginbfchar\n<0064> <D83DDE00>\nendbfchar\n"},
   };
   for (const Case &c : cases) {
-    tu_reset();
-    for (auto [g, u] : c.marks) mark(g, u);
-    EXPECT_EQ(mappings(emit()), c.body) << c.what;
+    GlyphUse fresh;
+    for (auto [g, u] : c.marks) fresh.mark(g, u);
+    EXPECT_EQ(mappings(emit(fresh)), c.body) << c.what;
   }
 }
 
@@ -188,9 +189,9 @@ TEST_F(Glyphs, ToUnicodeSmallCases) {
 // count to match its entries; large glyph sets are cut into such blocks.
 TEST_F(Glyphs, ToUnicodeBlocksCarryTheirOwnCounts) {
   for (int n : {99, 100, 101, 250, 600, 65536}) {
-    tu_reset();
-    for (int g = 0; g < n; g++) mark(65535 - g * (65536 / n), 0x4E00 + static_cast<std::uint32_t>(g % 0x5000));
-    std::istringstream in(mappings(emit()));
+    GlyphUse fresh;
+    for (int g = 0; g < n; g++) fresh.mark(65535 - g * (65536 / n), 0x4E00 + static_cast<std::uint32_t>(g % 0x5000));
+    std::istringstream in(mappings(emit(fresh)));
     std::string line;
     int total = 0, prev = -1;
     std::vector<int> blocks;
@@ -204,7 +205,7 @@ TEST_F(Glyphs, ToUnicodeBlocksCarryTheirOwnCounts) {
         unsigned g = 0, u = 0;
         ASSERT_EQ(std::sscanf(line.c_str(), "<%4X> <%4X>", &g, &u), 2) << line;
         EXPECT_GT(static_cast<int>(g), prev) << "ascending glyph ids";
-        EXPECT_EQ(u, g_tu_uni[g]);
+        EXPECT_EQ(u, fresh.first_char(static_cast<int>(g)));
         prev = static_cast<int>(g);
         total++;
       }
@@ -217,15 +218,15 @@ TEST_F(Glyphs, ToUnicodeBlocksCarryTheirOwnCounts) {
 }
 
 TEST_F(Glyphs, ToUnicodeBeyondTheBasicPlaneUsesSurrogates) {
-  mark(5, 0x1F600);
-  mark(6, 0x10FFFF);
-  EXPECT_EQ(mappings(emit()), "2 beginbfchar\n<0005> <D83DDE00>\n<0006> <DBFFDFFF>\nendbfchar\n");
+  use.mark(5, 0x1F600);
+  use.mark(6, 0x10FFFF);
+  EXPECT_EQ(mappings(emit(use)), "2 beginbfchar\n<0005> <D83DDE00>\n<0006> <DBFFDFFF>\nendbfchar\n");
 }
 
 TEST_F(Glyphs, ToUnicodeAppendsToExistingContent) {
   BufGuard b;
   buf_str(&b.b, "prefix|");
-  tu_emit(&b.b);
+  tu_emit(use, &b.b);
   ASSERT_NE(b.b.chars, nullptr);
   EXPECT_EQ(std::string(b.b.chars, 7), "prefix|");
   EXPECT_EQ(std::string(b.b.chars + 7, b.b.used - 7), k_header + k_trailer);

@@ -68,7 +68,8 @@ inline std::string fresh_name(const std::string &stem) {
 inline int level_of_text(const std::string &text) {
   std::string path = zyk_test::write_temp(fresh_name("level"), text);
   zyk::DocGuard g;
-  if (zyk::doc_load(path.c_str(), &g.d) != 0) return -100;
+  zyk::ErrorText err;
+  if (!zyk::doc_load(path.c_str(), &g.d, &err)) return -100;
   return zyk::pdfa_level_of(&g.d, g.d.pdf, g.d.pdf_len);
 }
 

@@ -112,7 +112,8 @@ TEST(InspectCorpus, DeclaredPartAgreesWithIndependentXmpRead) {
       continue;
     }
     zyk::DocGuard g;
-    if (zyk::doc_load(path.c_str(), &g.d) != 0) {
+    zyk::ErrorText err;
+    if (!zyk::doc_load(path.c_str(), &g.d, &err)) {
       unread_ours++;  // encrypted or unreadable: pdfa_check gives 0 by rule
       continue;
     }

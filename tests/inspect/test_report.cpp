@@ -251,13 +251,15 @@ TEST(Report, ErrorTextRules) {
 TEST(Report, FallbackDocumentIsWellFormed) {
   // What pdfa_report returns when building the report threw: the short
   // form, with the path and the guard's message sanitised like the others.
-  zyk::set_error("out of memory \"\\\x01\xff");
-  std::string r = zyk::report_fallback("dir/\"x\".pdf");
+  zyk::ReportText out;
+  zyk::report_fallback("dir/\"x\".pdf", "out of memory \"\\\x01\xff", &out);
+  std::string r = out.chars;
   EXPECT_EQ(r, "{\n  \"file\": \"dir/_x_.pdf\",\n  \"loaded\": false,\n  \"error\": \"out of memory ____\",\n"
                "  \"verdict\": \"unreadable\"\n}\n");
-  const char *r2 = zyk::report_fallback(nullptr);
-  EXPECT_EQ(r2, zyk::report_text());
+  zyk::report_fallback(nullptr, nullptr, &out);
+  std::string r2 = out.chars;
   EXPECT_EQ(field(r2, "file"), "\"\"");
+  EXPECT_EQ(field(r2, "error"), "\"\"");
   expect_json({r, r2});
 }
 
@@ -459,24 +461,27 @@ TEST(Report, LongErrorTextIsCutToFitItsLine) {
 TEST(RepAppend, PositionRules) {
   using zyk::k_rep_failed;
   using zyk::k_rep_full;
-  using zyk::rep_append;
+  zyk::ReportText r;
+  auto rep_append = [&r](std::uint64_t pos, const char *fmt, auto... args) {
+    return zyk::rep_append(&r, pos, fmt, args...);
+  };
   EXPECT_EQ(rep_append(0, "%s-%d", "ab", 7), 4u);
-  EXPECT_STREQ(zyk::report_text(), "ab-7");
+  EXPECT_STREQ(r.chars, "ab-7");
   EXPECT_EQ(rep_append(4, "%s", "xyz"), 7u);
-  EXPECT_STREQ(zyk::report_text(), "ab-7xyz");
+  EXPECT_STREQ(r.chars, "ab-7xyz");
   // The last byte is kept for the NUL: at 65,534 one character fits and
   // the position becomes 65,535, the full mark.
   EXPECT_EQ(rep_append(k_rep_full - 1, "%s", "QR"), k_rep_full);
-  EXPECT_EQ(zyk::report_text()[k_rep_full - 1], 'Q');
-  EXPECT_EQ(zyk::report_text()[k_rep_full], '\0');
+  EXPECT_EQ(r.chars[k_rep_full - 1], 'Q');
+  EXPECT_EQ(r.chars[k_rep_full], '\0');
   // At the full mark and after a failure nothing is written.
   EXPECT_EQ(rep_append(k_rep_full, "%s", "S"), k_rep_full);
-  EXPECT_EQ(zyk::report_text()[k_rep_full - 1], 'Q');
+  EXPECT_EQ(r.chars[k_rep_full - 1], 'Q');
   EXPECT_EQ(rep_append(k_rep_failed, "%s", "S"), k_rep_failed);
   // A text longer than the room is cut; the position stops at full.
   std::string big(70000, 'b');
   EXPECT_EQ(rep_append(0, "%s", big.c_str()), k_rep_full);
-  EXPECT_EQ(std::string(zyk::report_text()).size(), k_rep_full);
+  EXPECT_EQ(std::string(r.chars).size(), k_rep_full);
   // A formatting failure (a wide character the C locale cannot encode).
   const wchar_t wide[] = {static_cast<wchar_t>(0x263A), 0};
   EXPECT_EQ(rep_append(0, "%ls", wide), k_rep_failed);

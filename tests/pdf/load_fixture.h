@@ -25,7 +25,7 @@ struct Loaded {
 
 inline void load_text(Loaded &l, const std::string &text, const std::string &name = "fixture.pdf") {
   std::string path = zyk_test::write_temp(name, text);
-  zyk::clear_error();
-  l.rc = zyk::doc_load(path.c_str(), &l.g.d);
-  l.err = zyk::error_text();
+  zyk::ErrorText e;
+  l.rc = zyk::doc_load(path.c_str(), &l.g.d, &e) ? 0 : -1;
+  l.err = e.text;
 }

@@ -53,9 +53,9 @@ TEST(Corpus, PageCountsAgreeWithPdfinfo) {
     std::string path = zyk_test::corpus_dir() + "/" + rel;
     PdfInfo info = pdfinfo(path);
     DocGuard g;
-    clear_error();
-    int rc = doc_load(path.c_str(), &g.d);
-    std::string err = error_text();
+    ErrorText load_err;
+    int rc = doc_load(path.c_str(), &g.d, &load_err) ? 0 : -1;
+    std::string err = load_err.text;
     if (info.encrypted) {
       EXPECT_EQ(rc, -1) << rel;
       EXPECT_EQ(err, "encrypted PDFs are not supported: " + path) << rel;

@@ -61,7 +61,7 @@ std::string string_after(const byte *t, int s, int e, const char *key) {
     if (j < 0) return "<open string>";
     literal_bytes(t, v, j, &out);
   } else if (v < e && t[v] == '<') {
-    hex_decode(t, static_cast<std::size_t>(v + 1), static_cast<std::size_t>(e), true, &out);
+    EXPECT_TRUE(hex_decode(t, static_cast<std::size_t>(v + 1), static_cast<std::size_t>(e), true, &out));
   } else {
     return "<no string>";
   }
@@ -81,9 +81,9 @@ const ObjEntry *catalog_ref(Loaded &l, const char *key) {
 }
 
 void load_as(Loaded &l, const std::string &path, LoadMode mode) {
-  clear_error();
-  l.rc = doc_load(path.c_str(), &l.g.d, mode);
-  l.err = error_text();
+  ErrorText err;
+  l.rc = doc_load(path.c_str(), &l.g.d, &err, mode) ? 0 : -1;
+  l.err = err.text;
 }
 
 struct Mode {
@@ -159,7 +159,7 @@ TEST(Decrypt, EveryRevisionShowsTheSourceBytes) {
       if (t[q] == '(')
         literal_bytes(t, q, literal_end(t, e, q), &deep);
       else
-        hex_decode(t, static_cast<std::size_t>(q + 1), static_cast<std::size_t>(e), true, &deep);
+        EXPECT_TRUE(hex_decode(t, static_cast<std::size_t>(q + 1), static_cast<std::size_t>(e), true, &deep));
       EXPECT_EQ(deep, "deep") << label;
 
       // Inspection loads the file as stored and keeps refusing it.

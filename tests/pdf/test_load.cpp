@@ -221,11 +221,12 @@ TEST(Load, FailureMessages) {
   }
   // Path problems.
   DocGuard g;
-  EXPECT_EQ(doc_load(nullptr, &g.d), -1);
-  EXPECT_STREQ(error_text(), "NULL path argument");
+  ErrorText err;
+  EXPECT_FALSE(doc_load(nullptr, &g.d, &err));
+  EXPECT_EQ(err.text, "NULL path argument");
   std::string missing = dir + "/no-such-file.pdf";
-  EXPECT_EQ(doc_load(missing.c_str(), &g.d), -1);
-  EXPECT_EQ(std::string(error_text()), "cannot open " + missing);
+  EXPECT_FALSE(doc_load(missing.c_str(), &g.d, &err));
+  EXPECT_EQ(err.text, "cannot open " + missing);
 }
 
 TEST(Load, EncryptionIsReportedOnlyAfterTheScan) {

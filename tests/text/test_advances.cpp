@@ -133,26 +133,25 @@ zyk::ShowItem number(double n) {
 class Advances : public ::testing::Test {
  protected:
   void SetUp() override {
-    zyk::ttf_global_init();
-    zyk::tu_reset();
-    ASSERT_EQ(zyk::g_ttf_ready, 1);
+    ASSERT_TRUE(zyk::substitute_font().ready);
     // Widths unlike the substitute's: Times-like narrow letters, Courier-like
     // fixed ones, and for "same" the substitute's own widths.
     for (int c = 0; c < 256; c++) {
       narrow_[c] = c == ' ' ? 250.0f : static_cast<float>(444 + (c % 7) * 20);
       fixed_[c] = 600;
-      int g = zyk::text_glyph(static_cast<std::uint32_t>(c));
+      int g = zyk::text_glyph(use_, static_cast<std::uint32_t>(c));
       same_[c] = g > 0 ? static_cast<float>(zyk::text_glyph_width(g)) : 500;
     }
-    space_glyph_ = zyk::text_glyph(' ');
+    space_glyph_ = zyk::text_glyph(use_, ' ');
     font_.kind = zyk::TextKind::simple;
   }
   std::string write(const std::vector<zyk::ShowItem> &items, const zyk::TextState &ts) {
     zyk::ShowMarks marks;
     std::string out;
-    zyk::show_write(font_, ts, items, &marks, &out);
+    zyk::show_write(font_, ts, items, use_, &marks, &out);
     return out;
   }
+  zyk::GlyphUse use_;
   float narrow_[256], fixed_[256], same_[256];
   int space_glyph_ = 0;
   zyk::SourceFont font_;
@@ -232,7 +231,7 @@ TEST_F(Advances, ActualTextOnlyWithAStandIn) {
     for (const std::u32string &chars : c.codes) it.codes.push_back(code(chars));
     zyk::ShowMarks marks;
     std::string out;
-    zyk::show_write(font_, ts, {it}, &marks, &out);
+    zyk::show_write(font_, ts, {it}, use_, &marks, &out);
     EXPECT_EQ(marks.standin, c.standin) << c.what;
     EXPECT_EQ(marks.actual, c.actual) << c.what;
   }
@@ -244,8 +243,8 @@ TEST_F(Advances, UnknownAdvancesKeepTheSourceShape) {
   zyk::TextState ts = spacing(0, 0, 100, 12);
   std::string out = write({codes_of("ab", unknown)}, ts);
   std::string expect = "(";
-  zyk::put_glyph_bytes(&expect, zyk::text_glyph('a'));
-  zyk::put_glyph_bytes(&expect, zyk::text_glyph('b'));
+  zyk::put_glyph_bytes(&expect, zyk::text_glyph(use_, 'a'));
+  zyk::put_glyph_bytes(&expect, zyk::text_glyph(use_, 'b'));
   EXPECT_EQ(out, expect + ") Tj");
   EXPECT_EQ(write({codes_of("a", narrow_), number(-250), codes_of("b", narrow_)}, spacing(0, 0, 100, 0)).find("Tz"),
             std::string::npos);

@@ -12,7 +12,7 @@
 
 namespace {
 
-void use(int g) { zyk::g_tu_used[g >> 3] = static_cast<unsigned char>(zyk::g_tu_used[g >> 3] | 1u << (g & 7)); }
+const int k_upm = zyk::substitute_font().upm;
 
 // glyph -> width from "first last width" lines; a glyph listed twice fails.
 std::map<int, long long> parse_runs(const std::string &w) {
@@ -28,7 +28,6 @@ std::map<int, long long> parse_runs(const std::string &w) {
 }
 
 TEST(FontObjects, WidthRunsListEveryUsedGlyphOnceWithItsAdvance) {
-  zyk::ttf_global_init();
   auto font = zyk::font_liberation_sans();
   struct Case {
     std::vector<int> used;
@@ -40,9 +39,9 @@ TEST(FontObjects, WidthRunsListEveryUsedGlyphOnceWithItsAdvance) {
       {{3, 4, 5, 36, 37, 38, 39, 40, 1000, 1001}, nullptr},
   };
   for (const Case &c : cases) {
-    zyk::tu_reset();
-    for (int g : c.used) use(g);
-    std::string w = zyk::width_runs(font.data(), font.size(), zyk::g_ttf_upm);
+    zyk::GlyphUse use;
+    for (int g : c.used) use.mark(g, 0);
+    std::string w = zyk::width_runs(use, font.data(), font.size(), k_upm);
     if (c.runs) {
       EXPECT_EQ(w, c.runs);
     }
@@ -50,18 +49,17 @@ TEST(FontObjects, WidthRunsListEveryUsedGlyphOnceWithItsAdvance) {
     EXPECT_EQ(m.size(), c.used.size()) << w;
     for (int g : c.used) {
       int adv = zyk::ttf_advance(font.data(), font.size(), static_cast<std::uint32_t>(g));
-      EXPECT_EQ(m[g], adv > 0 ? (adv * 1000LL + zyk::g_ttf_upm / 2) / zyk::g_ttf_upm : 500) << "glyph " << g;
+      EXPECT_EQ(m[g], adv > 0 ? (adv * 1000LL + k_upm / 2) / k_upm : 500) << "glyph " << g;
     }
   }
 }
 
 TEST(FontObjects, DescendantHasIdentityGidMapAndWidthsOfUsedGlyphs) {
-  zyk::ttf_global_init();
-  zyk::tu_reset();
-  use(36);
+  zyk::Context ctx;
+  ctx.glyphs.mark(36, 0);
   zyk::Out out;
   zyk::Numbering nb{1, 6};
-  ASSERT_TRUE(zyk::write_font_objects(nb, 1, &out));
+  ASSERT_TRUE(zyk::write_font_objects(ctx, nb, 1, &out));
   std::string s(out.b.chars, out.b.used);
   std::size_t a = s.find("7 0 obj\n");
   ASSERT_NE(a, std::string::npos);
@@ -104,15 +102,14 @@ std::string stream_data(const std::string &obj) {
 // The embedded program is a subset of the glyphs used under a tagged name;
 // part 1 lists the glyphs it holds in a CIDSet (B + 7), part 2 writes none.
 TEST(FontObjects, SubsetProgramTaggedNameAndCidSet) {
-  zyk::ttf_global_init();
   for (int part : {1, 2}) {
     SCOPED_TRACE(part);
-    zyk::tu_reset();
-    use(36);
-    use(169);  // e acute, a composite glyph
+    zyk::Context ctx;
+    ctx.glyphs.mark(36, 0);
+    ctx.glyphs.mark(169, 0);  // e acute, a composite glyph
     zyk::Out out;
     zyk::Numbering nb{1, 6};
-    ASSERT_TRUE(zyk::write_font_objects(nb, part, &out));
+    ASSERT_TRUE(zyk::write_font_objects(ctx, nb, part, &out));
     std::string s(out.b.chars, out.b.used);
     std::string type0 = object(s, 6), desc = object(s, 10), file = object(s, 8);
     std::size_t at = type0.find("/BaseFont /");

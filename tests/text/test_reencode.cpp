@@ -104,9 +104,8 @@ class Reencode : public ::testing::Test {
   static void TearDownTestSuite() { delete path_; }
 
   void SetUp() override {
-    ASSERT_EQ(zyk::doc_load(path_->c_str(), &doc_.d), 0) << zyk::error_text();
-    zyk::ttf_global_init();
-    zyk::tu_reset();
+    zyk::ErrorText err;
+    ASSERT_TRUE(zyk::doc_load(path_->c_str(), &doc_.d, &err)) << err.text;
     const char *res =
         "<< /Font << /F1 4 0 R /C 5 0 R /D 7 0 R /M 9 0 R /T3 10 0 R /U 11 0 R /F1.0 4 0 R /W 13 0 R "
         "/In << /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding /MacRomanEncoding >> >> >>";
@@ -115,12 +114,13 @@ class Reencode : public ::testing::Test {
 
   std::string run(const std::string &content) {
     std::string out;
-    zyk::text_rewrite(fonts_, reinterpret_cast<const byte *>(content.data()), static_cast<int>(content.size()),
-                      nullptr, &out);
+    zyk::text_rewrite(fonts_, reinterpret_cast<const byte *>(content.data()), static_cast<int>(content.size()), nullptr,
+                      use_, &out);
     return out;
   }
 
   static std::string *path_;
+  zyk::GlyphUse use_;
   zyk::DocGuard doc_;
   zyk::ResourceFonts fonts_;
 };
@@ -145,7 +145,6 @@ TEST_F(Reencode, EveryShowOperatorAndStringSyntaxIsReencoded) {
       {"BT /In 12 Tf (\x8E) Tj ET", U"\u00E9"},
   };
   for (const Case &c : cases) {
-    zyk::tu_reset();
     std::string out = run(c.content);
     EXPECT_EQ(flat(shown_glyphs(out)), gids(c.text)) << c.content << "\n-> " << out;
   }
@@ -255,14 +254,14 @@ TEST_F(Reencode, NoCodeEverBecomesGlyphZero) {
   auto g = flat(shown_glyphs(out));
   EXPECT_EQ(g.size(), 251u);
   for (int x : g) EXPECT_GT(x, 0);
-  EXPECT_EQ(zyk::g_tu_used[0] & 1, 0);
+  EXPECT_TRUE(use_.glyphs().empty() || use_.glyphs()[0] > 0);
 }
 
 // The ToUnicode CMap written for the glyphs used gives back the characters.
 TEST_F(Reencode, WrittenToUnicodeGivesBackTheCharacters) {
   std::string out = run("/D 1 Tf (ABC) Tj /C 1 Tf <0010> Tj");
   zyk::BufGuard cmap;
-  zyk::tu_emit(&cmap.b);
+  zyk::tu_emit(use_, &cmap.b);
   zyk::SourceCMap m;
   zyk::cmap_parse(reinterpret_cast<const unsigned char *>(cmap.b.chars), cmap.b.used, &m);
   std::u32string got;

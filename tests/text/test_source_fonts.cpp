@@ -196,7 +196,8 @@ class SourceFonts : public ::testing::Test {
   }
   static void TearDownTestSuite() { delete path_; }
   void SetUp() override {
-    ASSERT_EQ(zyk::doc_load(path_->c_str(), &doc_.d), 0) << zyk::error_text();
+    zyk::ErrorText load_err;
+    ASSERT_TRUE(zyk::doc_load(path_->c_str(), &doc_.d, &load_err)) << load_err.text;
     const char *res = "5 0 R";
     zyk::resource_fonts(doc_.d, reinterpret_cast<const byte *>(res), static_cast<int>(std::strlen(res)), &fonts_);
   }
@@ -389,7 +390,8 @@ TEST(ResourceFonts, FontEntriesAreReadByTokens) {
                           "<< /Type /Page /Parent 2 0 R >>", "<< /F1 5 0 R /F2 6 0 R >>",
                           "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>",
                           "<< /Type /Font /Subtype /Type1 /BaseFont /Courier >>", "<< /Type /ExtGState >>"}));
-  ASSERT_EQ(zyk::doc_load(path.c_str(), &g.d), 0) << zyk::error_text();
+  zyk::ErrorText load_err;
+  ASSERT_TRUE(zyk::doc_load(path.c_str(), &g.d, &load_err)) << load_err.text;
   struct Case {
     const char *what;
     std::string res;

@@ -58,7 +58,8 @@ Outputs convert_corpus() {
     std::string in = dir + "/" + rel;
     {
       zyk::DocGuard g;
-      if (zyk::doc_load(in.c_str(), &g.d, zyk::LoadMode::decrypted) != 0) continue;
+      zyk::ErrorText err;
+      if (!zyk::doc_load(in.c_str(), &g.d, &err, zyk::LoadMode::decrypted)) continue;
     }
     o.loaded++;
     index++;

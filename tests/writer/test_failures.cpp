@@ -221,9 +221,9 @@ TEST(ConvertCore, GuardsOnPathAndPageCount) {
     for (int i = 0; i < c.pages; i++) zyk::pagevec_push(&g.d.pages, zyk::PageInfo{7, -1, 0, {0, 0, 10, 10}});
     ASSERT_EQ(g.d.pages.nelems, c.pages);
     std::string out = c.out ? wt::fresh_path(c.out) : "";
-    zyk::clear_error();
-    EXPECT_EQ(zyk::pdfa_convert_core(&g.d, c.out ? out.c_str() : nullptr, 1), 0);
-    EXPECT_STREQ(zyk::error_text(), c.message);
+    zyk::Context ctx;
+    EXPECT_FALSE(zyk::pdfa_convert_core(ctx, &g.d, c.out ? out.c_str() : nullptr, 1));
+    EXPECT_EQ(ctx.err.text, c.message);
     if (c.out) {
       EXPECT_FALSE(fs::exists(out));
     }

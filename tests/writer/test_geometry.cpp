@@ -214,7 +214,8 @@ TEST(Geometry, InheritedBoxesAndRotationAreTheSameThroughTheNodeCache) {
                           "<< /Type /Page /Parent 3 0 R /MediaBox [0 0 300 300] /Rotate 180 >>",
                           "<< /Type /Page /Parent 4 0 R >>",
                           "<< /Type /Page /Parent 4 0 R /CropBox [50 50 100 100] >>"}));
-  ASSERT_EQ(zyk::doc_load(path.c_str(), &g.d), 0) << zyk::error_text();
+  zyk::ErrorText load_err;
+  ASSERT_TRUE(zyk::doc_load(path.c_str(), &g.d, &load_err)) << load_err.text;
   ASSERT_EQ(g.d.pages.nelems, 4);
   struct Want {
     double box[4];
