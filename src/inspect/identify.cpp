@@ -139,33 +139,11 @@ bool object_body(const byte *pdf, int pdf_len, const ObjEntry &e, const byte **t
 }
 
 // Position just past the ">>" that closes the dictionary opening at k, or
-// end when it is not closed in [k, end). Literal strings are skipped so
-// that brackets inside them do not count.
+// end when it is not closed in [k, end). Read with the tokenizer, so that
+// brackets inside strings and comments do not count.
 int dict_end(const byte *t, int k, int end) {
-  int depth = 0;
-  for (int i = k; i + 1 < end;) {
-    if (t[i] == '<' && t[i + 1] == '<') {
-      depth++;
-      i += 2;
-    } else if (t[i] == '>' && t[i + 1] == '>') {
-      i += 2;
-      if (--depth == 0) return i;
-    } else if (t[i] == '(') {
-      int nest = 1;
-      for (i++; i < end && nest > 0; i++) {
-        if (t[i] == '\\') {
-          i++;
-        } else if (t[i] == '(') {
-          nest++;
-        } else if (t[i] == ')') {
-          nest--;
-        }
-      }
-    } else {
-      i++;
-    }
-  }
-  return end;
+  const int e = value_end(t, k, end);
+  return e < 0 ? end : e;
 }
 
 // Step B's search over one OutputIntents array whose '[' is at k in a text

@@ -69,17 +69,6 @@ int value_after_name(const byte *t, int len, int name_pos, int name_len) {
   return parse_int_at(t, len, &i);
 }
 
-// Skips white space and comments: producers write "1 0 obj % comment" and
-// the object's body starts on the next line.
-int skip_ws_comments(const byte *t, int pos, int len) {
-  pos = skip_ws(t, pos, len);
-  while (pos < len && t[pos] == '%') {
-    while (pos < len && t[pos] != '\r' && t[pos] != '\n') pos++;
-    pos = skip_ws(t, pos, len);
-  }
-  return pos;
-}
-
 // ---- the file ----------------------------------------------------------
 
 struct FileCloser {
@@ -451,8 +440,10 @@ void keep_one_per_number(Doc *d) {
 // ---- catalog and page-tree root --------------------------------------------
 
 // The text in which the catalog's keys are searched: the whole object text,
-// or for a direct object its bytes from the dictionary to "endobj".
-bool object_text(const Doc *d, const ObjEntry &e, const byte **text, int *start, int *end) {
+// or for a direct object its bytes from the dictionary to "endobj" (wider
+// than object_text, which is the value alone: a catalog whose dictionary
+// is cut short is still searched to its "endobj").
+bool catalog_search_text(const Doc *d, const ObjEntry &e, const byte **text, int *start, int *end) {
   if (e.in_objstm) {
     *text = e.os_text;
     *start = 0;
@@ -474,7 +465,7 @@ int choose_catalog(const Doc *d) {
     const byte *text;
     int s, end;
     if (e.in_objstm && e.os_len <= 7) continue;
-    if (!object_text(d, e, &text, &s, &end)) continue;
+    if (!catalog_search_text(d, e, &text, &s, &end)) continue;
     if (find_name(text, end, s, end, "Catalog") >= 0) return e.num;
   }
   return 1;
@@ -494,7 +485,7 @@ int find_pages_root(const Doc *d, ErrorText &err) {
     int ty = obj_type(text, s, end);
     if (ty == 1 || ty == 2) return d->catalog_num;
   }
-  if (object_text(d, e, &text, &s, &end)) {
+  if (catalog_search_text(d, e, &text, &s, &end)) {
     for (int p = find_name(text, end, s, end, "Pages"); p >= 0; p = find_name(text, end, p + 1, end, "Pages")) {
       int i = skip_ws(text, p + 7, end);
       int v = parse_int_at(text, end, &i);
