@@ -718,20 +718,16 @@ class ContentRules : public ContentHandler {
     int run = 0;
     for (int i = s + 1; i < e - 1; i++) {
       const byte c = t[i];
-      if (c == '(') {
-        // A literal string: to its closing parenthesis, escapes and
-        // nested pairs followed.
-        int depth = 1;
-        const int from = i;
-        for (i++; i < e && depth > 0; i++) {
-          if (t[i] == '\\')
-            i++;
-          else if (t[i] == '(')
-            depth++;
-          else if (t[i] == ')')
-            depth--;
-        }
-        i--;
+      if (c == '%') {
+        // A comment: to the end of its line (digits or brackets in it
+        // count for nothing).
+        while (i + 1 < e && t[i + 1] != '\r' && t[i + 1] != '\n') i++;
+        run = 0;
+      } else if (c == '(') {
+        // A literal string, read by the tokenizer: i moves to its closing
+        // parenthesis (or the end of an unclosed one).
+        const int from = i, after = literal_end(t, e, i);
+        i = after < 0 ? e - 1 : after - 1;
         if (static_cast<std::size_t>(i - from) > limit) return true;
         run = 0;
       } else if (c == '<') {

@@ -103,6 +103,8 @@ TEST(OutputCheck, EachBrokenRuleIsNamedAndAConformingFilePasses) {
        {"", "the number 40000.5, beyond PDF/A-1", ""}},
       {"integer beyond 32 bits", [](Parts &p) { p.content = "4294967296 0 m 0 0 l S"; },
        {"", "beyond PDF/A-1", "beyond PDF/A-2"}},
+      {"integer beyond 32 bits in a TJ array after a comment holding a bracket",
+       [](Parts &p) { p.content = "BT [(a) %( \n 4294967296 (b)] TJ ET"; }, {"", "beyond PDF/A-1", "beyond PDF/A-2"}},
       {"reference to a missing object",
        [](Parts &p) { p.res = "<< /XObject << /Y 99 0 R >> >>"; p.content = ""; },
        {"", "object 99, which the file does not hold", "object 99, which the file does not hold"}},
