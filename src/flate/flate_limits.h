@@ -12,12 +12,6 @@ namespace zyk {
 // one decode can make anyone reserve.
 inline constexpr std::uint64_t k_inflate_max_out = std::uint64_t{1} << 30;
 
-// decoded_stream reserves factor x raw length + slack bytes up front; data
-// that inflates to more is decoded again into larger scratch blocks, up to
-// the most DEFLATE can produce from the raw length.
-inline constexpr std::uint64_t k_stream_out_factor = 20;
-inline constexpr std::uint64_t k_stream_out_slack = 4096;
-
 // The filter chain: no stage of a decoded stream may produce more than this
 // many bytes (an optional per-conversion budget may lower it). Its Flate
 // stage starts at first factor x input + slack and doubles, and only when

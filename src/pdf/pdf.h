@@ -48,7 +48,6 @@ struct FileKeywords {
 };
 void file_keywords(const byte *t, int len, FileKeywords *out);
 
-char *dict_text_at(const byte *t, int len, int pos);
 // Position right after the ')' closing the literal string whose '(' is at
 // i (nesting, backslash escapes), or -1 when the text ends inside it.
 int literal_end(const byte *t, int len, int i);
@@ -289,12 +288,6 @@ class StreamCache {
   std::uint64_t kept_ = 0;
 };
 
-// The FlateDecode-only reading kept for identification's callers and its
-// tests: a stream whose dictionary range names FlateDecode anywhere is
-// inflated into `out` (appended at out->used, NUL-terminated); any other
-// stream comes back in place in the file image. Null when the entry is no
-// stream or inflating fails.
-const unsigned char *decoded_stream(const ObjEntry &e, const unsigned char *pdf, int pdf_len, Buf *out, int *len);
 
 // ---- page tree ------------------------------------------------------------------
 

@@ -146,43 +146,6 @@ int literal_end(const byte *t, int len, int i) {
   return -1;
 }
 
-// Copies the dictionary that starts at pos ("<<") through its matching ">>".
-// Depth is counted over "<<" and ">>"; literal strings are skipped with
-// their nesting and escapes; a byte is examined only while one more byte
-// follows it.
-char *dict_text_at(const byte *t, int len, int pos) {
-  if (pos < 0 || pos + 1 >= len || t[pos] != '<' || t[pos + 1] != '<') return nullptr;
-  int depth = 0;
-  int i = pos;
-  int close = -1;
-  while (i + 1 < len) {
-    byte c = t[i];
-    if (c == '<' && t[i + 1] == '<') {
-      depth++;
-      i += 2;
-    } else if (c == '>' && t[i + 1] == '>') {
-      depth--;
-      if (depth == 0) {
-        close = i + 2;
-        break;
-      }
-      i += 2;
-    } else if (c == '(') {
-      int j = literal_end(t, len, i);
-      i = j < 0 ? len : j;
-    } else {
-      i++;
-    }
-  }
-  if (close < 0) return nullptr;
-  auto n = static_cast<std::size_t>(close - pos);
-  char *out = static_cast<char *>(std::malloc(n + 1));
-  if (!out) return nullptr;
-  std::memcpy(out, t + pos, n);
-  out[n] = 0;
-  return out;
-}
-
 // Finds /name at dictionary depth 0 or 1, skipping comments, literal and
 // hexadecimal strings. Anything that leaves the window unresolved (an open
 // string, a lone '<' or '>' at the last byte) ends the search with -1.

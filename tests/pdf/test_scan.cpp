@@ -107,32 +107,6 @@ TEST(Scan, FindNameStopsAtNameCharacters) {
   EXPECT_EQ(find_name(B(t), L(t), 0, 5, "Root"), 0);
 }
 
-TEST(Scan, DictTextAtMeasuresNestingAndStrings) {
-  struct Case {
-    std::string text;
-    std::string want;  // "" = null
-  } cases[] = {
-      {"<</A (x)>> tail", "<</A (x)>>"},
-      {"<</A <</B 1>> >>x", "<</A <</B 1>> >>"},
-      {"<</A (a\\)b)>>", "<</A (a\\)b)>>"},     // escaped parenthesis does not close
-      {"<</A (>>)>>", "<</A (>>)>>"},           // >> inside a string is not the end
-      {"<</A (x(y)z)/B 2>>", "<</A (x(y)z)/B 2>>"},
-      {"<</A 1", ""},
-      {"< /A 1>>", ""},
-      {"<</A <b0>>>", "<</A <b0>>"},            // hex string: single '>' then >> closes
-  };
-  for (const Case &c : cases) {
-    char *got = dict_text_at(B(c.text), L(c.text), 0);
-    if (c.want.empty()) {
-      EXPECT_EQ(got, nullptr) << c.text;
-    } else {
-      ASSERT_NE(got, nullptr) << c.text;
-      EXPECT_EQ(std::string(got), c.want);
-    }
-    std::free(got);
-  }
-}
-
 TEST(Scan, FindNameTopSkipsNestedDictionariesStringsAndComments) {
   struct Case {
     std::string text;
