@@ -1,6 +1,8 @@
 // The content walker (see content.h for what it knows and the handler
 // interface). One pass, no backtracking beyond an inline image's end; the
 // output is the input with the edited operations rendered anew.
+#include <algorithm>
+#include <cmath>
 #include <charconv>
 #include <cstring>
 
@@ -223,7 +225,8 @@ void ContentWalker::state_of(ContentOp &o) {
   } else if (op == "Ts") {
     if (last(&v)) text_.rise = v;
   } else if (op == "Tr") {
-    if (last(&v)) text_.render = static_cast<int>(v);
+    // Kept within int, as the number limits leave an operand beyond it.
+    if (last(&v) && std::isfinite(v)) text_.render = static_cast<int>(std::clamp(v, -2147483648.0, 2147483647.0));
   } else if (op == "TD") {
     if (last(&v)) text_.leading = -v;
   } else if (op == "\"") {
