@@ -38,16 +38,10 @@ bool is_delim_byte(unsigned char c) {
 }
 
 Token next_token(const unsigned char *t, std::size_t len, std::size_t *pos) {
-  std::size_t i = *pos;
-  while (i < len) {
-    if (is_pdf_ws(t[i])) {
-      i++;
-    } else if (t[i] == '%') {
-      while (i < len && t[i] != '\r' && t[i] != '\n') i++;
-    } else {
-      break;
-    }
-  }
+  // White space, comments and strings follow PDF's rules, so the pdf/
+  // readers take them; the tokens between are PostScript's.
+  const int ilen = static_cast<int>(len);
+  std::size_t i = static_cast<std::size_t>(skip_ws_comments(t, static_cast<int>(*pos), ilen));
   if (i >= len) {
     *pos = len;
     return {Tok::end, len, len};
@@ -65,18 +59,8 @@ Token next_token(const unsigned char *t, std::size_t len, std::size_t *pos) {
     *pos = e < len ? e + 1 : len;
     return tk;
   } else if (c == '(') {  // passed over whole, nesting and escapes followed
-    int depth = 0;
-    std::size_t e = i;
-    for (; e < len; e++) {
-      if (t[e] == '\\') {
-        e++;
-      } else if (t[e] == '(') {
-        depth++;
-      } else if (t[e] == ')' && --depth == 0) {
-        break;
-      }
-    }
-    tk.end = e < len ? e + 1 : len;
+    const int e = literal_end(t, ilen, static_cast<int>(i));
+    tk.end = e < 0 ? len : static_cast<std::size_t>(e);
   } else if (c == '[') {
     tk.type = Tok::open_array;
   } else if (c == ']') {
@@ -178,6 +162,9 @@ std::u32string utf16be_decode(const unsigned char *p, std::size_t n) {
 }
 
 void cmap_parse(const unsigned char *t, std::size_t len, SourceCMap *out) {
+  // The readers take int offsets; no CMap comes near 2 GiB (their streams
+  // are decoded to at most k_font_stream_max bytes).
+  len = std::min<std::size_t>(len, 0x7fffffff);
   std::size_t pos = 0;
   int entries = 0;
   std::string a, b, c;
