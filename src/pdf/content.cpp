@@ -349,8 +349,18 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
       // with a space where they separated BI from the operator before.
       const bool strays_out = o.drop_stray_ && o.stray_ >= copied;
       if (strays_out) begin = o.stray_;
+      // A line end that closes a comment stays, or the comment would run
+      // on over what follows; any '%' on the line counts, which at worst
+      // keeps a byte that could have gone.
+      auto closes_comment = [&](int eol) {
+        for (int j = eol - 1; j >= 0 && t[j] != '\r' && t[j] != '\n'; j--)
+          if (t[j] == '%') return true;
+        return false;
+      };
       if (o.dropped() && o.prefix_.empty() && o.suffix_.empty() && separated)
-        while (begin > copied && is_pdf_ws(t[begin - 1])) begin--;
+        while (begin > copied && is_pdf_ws(t[begin - 1]) &&
+               !((t[begin - 1] == '\r' || t[begin - 1] == '\n') && closes_comment(begin - 1)))
+          begin--;
       if (begin > copied)
         out->append(reinterpret_cast<const char *>(t) + copied, static_cast<std::size_t>(begin - copied));
       if (strays_out && !o.dropped() && begin > 0 && is_regular(t[begin - 1])) out->push_back(' ');
