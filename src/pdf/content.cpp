@@ -89,13 +89,17 @@ bool text_follows(const byte *t, int p, int len) {
 
 // End of the inline image data after the ID operator ending at id_end:
 // after the first "EI" that follows white space, is followed by a delimiter,
-// white space or the end, and is followed by text; failing that, after the
-// first such EI without the text test; -1 when there is none.
-int inline_image_end(const byte *t, int id_end, int len) {
+// white space or the end, and is followed by text (*by_text); failing that,
+// after the first such EI without the text test; -1 when there is none.
+int inline_image_end(const byte *t, int id_end, int len, bool *by_text) {
   int first = -1;
+  *by_text = false;
   for (int p = id_end + 1; p + 1 < len; p++) {
     if (t[p] != 'E' || t[p + 1] != 'I' || !is_pdf_ws(t[p - 1]) || (p + 2 < len && is_regular(t[p + 2]))) continue;
-    if (text_follows(t, p + 2, len)) return p + 2;
+    if (text_follows(t, p + 2, len)) {
+      *by_text = true;
+      return p + 2;
+    }
     if (first < 0) first = p + 2;
   }
   return first;
@@ -249,6 +253,7 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
   const byte *t = t_;
   const int len = len_;
   std::vector<Operand> ops;
+  std::vector<std::size_t> image_ends;  // output offsets after an EI told by text
   int copied = 0;
   auto problem = [&](int at) {
     if (w.complete) w.problem = at;
@@ -274,6 +279,7 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
     o.op_start_ = tok.start;
     o.op_end_ = tok.end;
     int next = tok.end;
+    bool image_by_text = false;
     if (o.name_ == "BI") {
       // The image dictionary's tokens up to ID; the operands before BI
       // (there should be none) are not shown as operands, and are kept in
@@ -298,7 +304,7 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
           continue;
         }
         if (token_eq(t, k.start, k.end, "ID")) {
-          int e = inline_image_end(t, k.end, len);
+          int e = inline_image_end(t, k.end, len, &image_by_text);
           if (e < 0) {
             problem(tok.start);
             e = len;
@@ -366,11 +372,24 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
       if (strays_out && !o.dropped() && begin > 0 && is_regular(t[begin - 1])) out->push_back(' ');
       o.render(out);
       copied = o.op_end_;
+      if (image_by_text && !o.dropped()) image_ends.push_back(out->size());
+    } else if (image_by_text) {
+      image_ends.push_back(out->size() + static_cast<std::size_t>(o.op_end_ - copied));
     }
     ops.clear();
     i = next;
   }
   if (len > copied) out->append(reinterpret_cast<const char *>(t) + copied, static_cast<std::size_t>(len - copied));
+  // An image whose end was told by the text after its EI: edits after it
+  // (a dropped operator and its white space, say) can bring other bytes
+  // within reach of that test, and a reader would then look for the end
+  // further on. A comment line right after the EI keeps the test passing
+  // (the earlier EIs inside the data fail it on data bytes, which stay).
+  for (auto it = image_ends.rbegin(); it != image_ends.rend(); ++it) {
+    const auto *o_t = reinterpret_cast<const byte *>(out->data());
+    const int o_len = static_cast<int>(out->size()), at = static_cast<int>(*it);
+    if (at <= o_len && !text_follows(o_t, at, o_len)) out->insert(*it, "\n%\n");
+  }
   return w;
 }
 
