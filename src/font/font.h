@@ -11,8 +11,10 @@
 // ToUnicode CMap (tu_emit) of the glyphs marked.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <utility>
@@ -89,22 +91,27 @@ int analyse_font(const Doc *d, const ObjEntry &e, FontInfo *out);
 
 // What the conversion needs of the embedded substitute font: units per em,
 // family name, and its cmap and advances, exactly ttf_unicode_to_gid and
-// ttf_advance on font_liberation_sans(). Read once for the process and
-// constant after (safe to read from any thread).
-struct SubstituteFont {
+// ttf_advance on font_liberation_sans(). One for the process, safe to use
+// from any thread.
+class SubstituteFont {
+ public:
+  SubstituteFont();
   bool ready = false;  // the font could be read
-  int upm = 1000;      // 1000 when not ready
+  int upm = 1000;      // units per em, always positive (1000 when not ready)
   std::string family = "EmbeddedSans";
-  std::vector<std::int32_t> gids;      // by BMP code point
-  std::vector<std::int32_t> advances;  // by 16-bit glyph id
-  // Glyph id for a code point (-1: none); code points above the BMP are
+  // Glyph id for a code point (-1: none), and the advance of a glyph id
+  // (its low 16 bits). Each answer for a BMP code point or a glyph id is
+  // computed on first use and remembered; code points above the BMP are
   // looked up each time (rare in practice).
   int gid(std::uint32_t cp) const;
   int advance(std::uint32_t gid) const;
+
+ private:
+  // Answer + 2 per slot, so that 0 means "not looked up yet". Relaxed
+  // atomics: threads that race on a slot compute and store the same value.
+  std::unique_ptr<std::atomic<std::int32_t>[]> gids_, advances_;
 };
 const SubstituteFont &substitute_font();
-int substitute_gid(std::uint32_t cp);
-int substitute_advance(std::uint32_t gid);
 
 // The glyphs of the substitute font one conversion uses, each with the
 // first character it was drawn for. Covers every 16-bit glyph id.

@@ -3,9 +3,10 @@
 //
 // The facts are read from the embedded font the first time they are asked
 // for, by the initialisation of a function-local constant, which C++ runs
-// once even when several threads ask at the same time; after that they are
-// only read. The glyph-use record belongs to one conversion (its context),
-// so conversions in different threads never share one.
+// once even when several threads ask at the same time; its cmap and advance
+// answers are remembered slot by slot as they are first asked for. The
+// glyph-use record belongs to one conversion (its context), so conversions
+// in different threads never share one.
 #include <bit>
 #include <cstring>
 
@@ -13,48 +14,51 @@
 
 namespace zyk {
 
-namespace {
-
-// Reads units per em and family name of the embedded font, and its cmap
-// and advances for every BMP code point and every 16-bit glyph id. An
-// unreadable font leaves the fallbacks (1000 units, "EmbeddedSans", not
-// ready), under which every character maps to glyph 0.
-SubstituteFont read_substitute() {
-  SubstituteFont s;
+// Reads units per em and family name of the embedded font. An unreadable
+// font (or one without units per em) leaves the fallbacks (1000 units,
+// "EmbeddedSans", not ready), under which every character maps to glyph 0.
+SubstituteFont::SubstituteFont()
+    : gids_(std::make_unique<std::atomic<std::int32_t>[]>(65536)),
+      advances_(std::make_unique<std::atomic<std::int32_t>[]>(65536)) {
   auto font = font_liberation_sans();
   TtfInfo info;
-  if (ttf_info(font.data(), font.size(), &info) && info.ok == 1) {
-    s.ready = true;
-    s.upm = info.upm;
-    s.family.assign(info.family, strnlen(info.family, sizeof info.family));
+  if (ttf_info(font.data(), font.size(), &info) && info.ok == 1 && info.upm > 0) {
+    ready = true;
+    upm = info.upm;
+    family.assign(info.family, strnlen(info.family, sizeof info.family));
   }
-  s.gids.resize(65536);
-  s.advances.resize(65536);
-  for (std::uint32_t k = 0; k < 65536; k++) {
-    s.gids[k] = ttf_unicode_to_gid(font.data(), font.size(), k);
-    s.advances[k] = ttf_advance(font.data(), font.size(), k);
-  }
-  return s;
 }
 
-}  // namespace
-
 const SubstituteFont &substitute_font() {
-  static const SubstituteFont facts = read_substitute();
+  static const SubstituteFont facts;
   return facts;
 }
 
 int SubstituteFont::gid(std::uint32_t cp) const {
-  if (cp <= 0xFFFF) return gids[cp];
-  auto font = font_liberation_sans();
-  return ttf_unicode_to_gid(font.data(), font.size(), cp);
+  if (cp > 0xFFFF) {
+    auto font = font_liberation_sans();
+    return ttf_unicode_to_gid(font.data(), font.size(), cp);
+  }
+  std::atomic<std::int32_t> &slot = gids_[cp];
+  std::int32_t v = slot.load(std::memory_order_relaxed);
+  if (v == 0) {
+    auto font = font_liberation_sans();
+    v = ttf_unicode_to_gid(font.data(), font.size(), cp) + 2;
+    slot.store(v, std::memory_order_relaxed);
+  }
+  return v - 2;
 }
 
-int SubstituteFont::advance(std::uint32_t g) const { return advances[g & 0xFFFF]; }
-
-int substitute_gid(std::uint32_t cp) { return substitute_font().gid(cp); }
-
-int substitute_advance(std::uint32_t gid) { return substitute_font().advance(gid); }
+int SubstituteFont::advance(std::uint32_t g) const {
+  std::atomic<std::int32_t> &slot = advances_[g & 0xFFFF];
+  std::int32_t v = slot.load(std::memory_order_relaxed);
+  if (v == 0) {
+    auto font = font_liberation_sans();
+    v = ttf_advance(font.data(), font.size(), g & 0xFFFF) + 2;
+    slot.store(v, std::memory_order_relaxed);
+  }
+  return v - 2;
+}
 
 GlyphUse::GlyphUse() : used_(k_tu_glyphs / 64), uni_(k_tu_glyphs) {}
 

@@ -1,9 +1,9 @@
 // PDF/A identification: which part of ISO 19005 a loaded document declares.
 //
 // PDF/A asks a reader to take the part from the pdfaid:part property of the
-// XMP packet that the catalog's /Metadata names. That is step A below. When
-// there is no such property to read, a heuristic on the output intents is
-// step B: an output intent whose subtype is GTS_PDFA1 (the PDF/A output
+// XMP packet that the catalog's /Metadata names (the declaration, below).
+// When there is no such property to read, a heuristic on the output intents
+// is the fallback: an output intent whose subtype is GTS_PDFA1 (the PDF/A output
 // intent of every part) is taken as a declaration of part 1.
 //
 // Decisions, each taken so that the answer is the one the file states and
@@ -17,7 +17,7 @@
 //     so a UTF-16 packet is not read.
 //   - A property whose value is not a single digit 1 to 3 (part 4, say) is
 //     a declaration this system does not recognise: the result is 0, and
-//     step B is not asked, since the output intent of a part 4 file would
+//     the fallback is not asked, since the output intent of a part 4 file would
 //     otherwise make it a part 1 file.
 //   - The output-intent array, direct or an indirect object of its own, is
 //     walked element by element up to its ']': direct dictionaries and
@@ -94,7 +94,7 @@ int element_value(const byte *x, int n, int i) {
   return i < n && x[i] == '<' ? part : 0;
 }
 
-// Step A: the part declared in the XMP packet of the catalog's /Metadata
+// The declaration: the part declared in the XMP packet of the catalog's /Metadata
 // stream as xmp_declared_part gives it, or -1 when there is no packet to
 // read.
 int metadata_part(const Doc *d, const byte *pdf, int pdf_len) {
@@ -138,15 +138,7 @@ bool object_body(const byte *pdf, int pdf_len, const ObjEntry &e, const byte **t
   return true;
 }
 
-// Position just past the ">>" that closes the dictionary opening at k, or
-// end when it is not closed in [k, end). Read with the tokenizer, so that
-// brackets inside strings and comments do not count.
-int dict_end(const byte *t, int k, int end) {
-  const int e = value_end(t, k, end);
-  return e < 0 ? end : e;
-}
-
-// Step B's search over one OutputIntents array whose '[' is at k in a text
+// The fallback's search over one OutputIntents array whose '[' is at k in a text
 // ending at end. Returns true when an element names GTS_PDFA1; *stop gets
 // the position where the walk ended.
 bool intents_name_pdfa(const Doc *d, const byte *pdf, int pdf_len, const byte *t, int k, int end,
@@ -156,7 +148,10 @@ bool intents_name_pdfa(const Doc *d, const byte *pdf, int pdf_len, const byte *t
     k = skip_ws(t, k, end);
     if (k >= end || t[k] == ']') break;
     if (k + 1 < end && t[k] == '<' && t[k + 1] == '<') {
-      int de = dict_end(t, k, end);
+      // The dictionary read with the tokenizer, so that brackets inside
+      // strings and comments do not count; an unclosed one runs to the end.
+      int de = value_end(t, k, end);
+      if (de < 0) de = end;
       if (find_name(t, de, k, de, "GTS_PDFA1") >= 0) return true;
       k = de;
       items++;
@@ -192,7 +187,7 @@ bool intents_name_pdfa(const Doc *d, const byte *pdf, int pdf_len, const byte *t
   return false;
 }
 
-// Step B for an OutputIntents value written as a reference (N G R at k)
+// The fallback for an OutputIntents value written as a reference (N G R at k)
 // to an array object.
 bool indirect_intents_name_pdfa(const Doc *d, const byte *pdf, int pdf_len, const byte *t, int k, int end,
                                 std::vector<bool> *seen) {
@@ -212,7 +207,7 @@ bool indirect_intents_name_pdfa(const Doc *d, const byte *pdf, int pdf_len, cons
   return as < ae && at[as] == '[' && intents_name_pdfa(d, pdf, pdf_len, at, as, ae, seen, &stop);
 }
 
-// Step B: 1 when some object's OutputIntents array holds a GTS_PDFA1
+// The fallback: 1 when some object's OutputIntents array holds a GTS_PDFA1
 // output intent, else 0.
 int output_intent_part(const Doc *d, const byte *pdf, int pdf_len) {
   std::vector<bool> seen;  // referenced objects already looked into

@@ -255,6 +255,14 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
   std::vector<Operand> ops;
   std::vector<std::size_t> image_ends;  // output offsets after an EI told by text
   int copied = 0;
+  // A line end that closes a comment stays when the operation after it is
+  // dropped, or the comment would run on over what follows; any '%' on the
+  // line counts, which at worst keeps a byte that could have gone.
+  auto closes_comment = [&](int eol) {
+    for (int j = eol - 1; j >= 0 && t[j] != '\r' && t[j] != '\n'; j--)
+      if (t[j] == '%') return true;
+    return false;
+  };
   auto problem = [&](int at) {
     if (w.complete) w.problem = at;
     w.complete = false;
@@ -355,14 +363,6 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
       // with a space where they separated BI from the operator before.
       const bool strays_out = o.drop_stray_ && o.stray_ >= copied;
       if (strays_out) begin = o.stray_;
-      // A line end that closes a comment stays, or the comment would run
-      // on over what follows; any '%' on the line counts, which at worst
-      // keeps a byte that could have gone.
-      auto closes_comment = [&](int eol) {
-        for (int j = eol - 1; j >= 0 && t[j] != '\r' && t[j] != '\n'; j--)
-          if (t[j] == '%') return true;
-        return false;
-      };
       if (o.dropped() && o.prefix_.empty() && o.suffix_.empty() && separated)
         while (begin > copied && is_pdf_ws(t[begin - 1]) &&
                !((t[begin - 1] == '\r' || t[begin - 1] == '\n') && closes_comment(begin - 1)))
@@ -385,10 +385,26 @@ ContentWalk ContentWalker::run(std::span<ContentHandler *const> handlers, std::s
   // within reach of that test, and a reader would then look for the end
   // further on. A comment line right after the EI keeps the test passing
   // (the earlier EIs inside the data fail it on data bytes, which stay).
+  // From the last image back, each test reads up to the next comment put
+  // in (the test passes on reaching one); then the output is rebuilt once.
+  std::vector<std::size_t> comment_at;  // descending
+  const auto *o_t = reinterpret_cast<const byte *>(out->data());
+  std::size_t reach = out->size();
   for (auto it = image_ends.rbegin(); it != image_ends.rend(); ++it) {
-    const auto *o_t = reinterpret_cast<const byte *>(out->data());
-    const int o_len = static_cast<int>(out->size()), at = static_cast<int>(*it);
-    if (at <= o_len && !text_follows(o_t, at, o_len)) out->insert(*it, "\n%\n");
+    if (*it > reach || text_follows(o_t, static_cast<int>(*it), static_cast<int>(reach))) continue;
+    comment_at.push_back(*it);
+    reach = *it;
+  }
+  if (!comment_at.empty()) {
+    std::string with;
+    with.reserve(out->size() + 3 * comment_at.size());
+    std::size_t from = 0;
+    for (auto it = comment_at.rbegin(); it != comment_at.rend(); ++it) {
+      with.append(*out, from, *it - from).append("\n%\n");
+      from = *it;
+    }
+    with.append(*out, from, std::string::npos);
+    *out = std::move(with);
   }
   return w;
 }

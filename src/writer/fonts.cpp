@@ -105,7 +105,7 @@ bool write_font_objects(Context &ctx, const Numbering &nb, int part, Out *out) {
   TtfSubset sub;
   const bool subset = sf.ready && ttf_subset(font.data(), font.size(), used, &sub, &chars);
   const std::string name = subset ? subset_tag(sub.glyphs) + "+" + font_name(sf) : font_name(sf);
-  const int upm = sf.ready && sf.upm > 0 ? sf.upm : 1000;
+  const int upm = sf.upm;
   const bool cidset = subset && part == 1;
 
   out->begin_obj(nb.type0());

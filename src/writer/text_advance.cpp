@@ -176,7 +176,7 @@ std::vector<int> code_glyphs(const TextCode &c, GlyphUse &use, ShowMarks *marks)
 
 int text_glyph_width(int g) {
   const SubstituteFont &sub = substitute_font();
-  const int upm = sub.ready && sub.upm > 0 ? sub.upm : 1000;
+  const int upm = sub.upm;
   int adv = sub.ready ? sub.advance(static_cast<std::uint32_t>(g)) : -1;
   return adv > 0 ? static_cast<int>((static_cast<long long>(adv) * 1000 + upm / 2) / upm) : 500;
 }
